@@ -1,0 +1,31 @@
+#include "base/error.h"
+
+#include <utility>
+
+namespace corvane {
+
+Error::Error(ErrorKind kind, long number, std::string description)
+    : kind_(kind),
+      number_(number),
+      description_(std::move(description)),
+      what_(std::to_string(number_) + ": " + description_) {}
+
+namespace {
+std::string WithDetail(const char* text, const std::string& detail) {
+  return detail.empty() ? std::string(text) : std::string(text) + " (" + detail + ")";
+}
+}  // namespace
+
+void ThrowInvalidUseOfNull(const std::string& detail) {
+  throw Error(ErrorKind::kValue, errnum::kInvalidUseOfNull, WithDetail("Invalid use of Null", detail));
+}
+
+void ThrowTypeMismatch(const std::string& detail) {
+  throw Error(ErrorKind::kValue, errnum::kTypeMismatch, WithDetail("Type mismatch", detail));
+}
+
+void ThrowOverflow(const std::string& detail) {
+  throw Error(ErrorKind::kValue, errnum::kOverflow, WithDetail("Overflow", detail));
+}
+
+}  // namespace corvane

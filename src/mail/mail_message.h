@@ -1,0 +1,52 @@
+// The boundary to the mail component: one MailMessage object composes one e-mail and sends it
+// through a mail server named by text. SendMsg (send_msg.h) drives it; tests put a recording
+// component in its place to check the order of calls.
+#pragma once
+
+#include <memory>
+#include <string_view>
+#include <variant>
+#include <string>
+
+namespace corvane::mail {
+
+// A plain argument: text, a number or a Boolean. SendMsg passes zero (PlainArg{0LL}), which
+// reads as empty text, false or 0, whichever the parameter's meaning needs.
+using PlainArg = std::variant<bool, long long, double, std::string>;
+
+class MailMessage {
+ public:
+  virtual ~MailMessage() = default;  // releases the object
+
+  // First Boolean setting: 7-bit transport. True makes the whole message 7-bit clean
+  // (quoted-printable body, encoded-word headers) so any relay passes it; false lets a UTF-8
+  // body travel as 8bit where the server announces 8BITMIME.
+  virtual void SetSevenBit(bool on) = 0;
+  // Second Boolean setting: opportunistic TLS. True uses STARTTLS whenever a plain
+  // "host[:port]" server offers it; false keeps such a session in plain text. URL server forms
+  // always use the TLS they name, whatever this says.
+  virtual void SetOpportunisticTls(bool on) = 0;
+
+  virtual void SetFromAddress(std::string_view address) = 0;
+  virtual void SetFromName(std::string_view name) = 0;
+  // `name`: the recipient's display name (zero or empty text: none).
+  // `kind`: 0 To, 1 Cc, 2 Bcc.
+  virtual void AddRecipient(std::string_view address, const PlainArg& name,
+                            const PlainArg& kind) = 0;
+  virtual void SetSubject(std::string_view subject) = 0;
+  virtual void SetBody(std::string_view body) = 0;
+  // Delivers the message through `server` (see the README for its forms). `time_limit`: the
+  // whole send's limit in seconds (zero: the default). Returns the server's final reply code
+  // (250 for an accepted message; 0 where no server replies, as for a pickup folder).
+  // Every refusal or fault is an Error of kind kMail.
+  virtual long Send(std::string_view server, const PlainArg& time_limit) = 0;
+};
+
+class MailComponent {
+ public:
+  virtual ~MailComponent() = default;
+  // A new, empty message object owned by the caller.
+  virtual std::unique_ptr<MailMessage> Create() = 0;
+};
+
+}  // namespace corvane::mail
