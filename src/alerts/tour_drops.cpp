@@ -1,1 +1,110 @@
-// in progress
+#include "alerts/tour_drops.h"
+
+#include <charconv>
+#include <cstdint>
+
+#include "base/error.h"
+#include "base/text_form.h"
+
+namespace corvane::alerts {
+
+namespace {
+
+constexpr std::string_view kCrLf = "\r\n";
+
+// The invoice number as a whole number, or a type-mismatch error: the number comes from the
+// database, and text stored there must never become part of a query.
+std::int64_t ParseInvoiceNumber(const std::string& text) {
+  std::int64_t number = 0;
+  const char* begin = text.data();
+  const char* end = text.data() + text.size();
+  const auto [stop, error] = std::from_chars(begin, end, number);
+  if (text.empty() || error != std::errc{} || stop != end) {
+    ThrowTypeMismatch("InvoiceNumber \"" + text + "\" is not a whole number");
+  }
+  return number;
+}
+
+}  // namespace
+
+std::string TourDropQuery(DateTime lower, DateTime upper) {
+  std::string query;
+  query += "SELECT DISTINCT Tour.TourName,Customer.Name,TourItems.TourID,EndDate,"
+           "MAX(Invoice.ID) AS InvoiceNumber";
+  query += " FROM TourItems LEFT JOIN Tour ON TourITems.TourID = Tour.ID LEFT JOIN Customer ON "
+           "Tour.CustomerID = Customer.ID LEFT JOIN Invoice ON Tour.ID = Invoice.TourID";
+  query += " WHERE EndDate >= '";
+  query += GeneralDate(lower);
+  query += "' AND EndDate <= '";
+  query += GeneralDate(upper);
+  query += "' AND (Tour.Status = 'Contract - Committed' OR Tour.Status = 'Contract - Verbal' OR "
+           "Tour.Status = 'Contract - Signed')";
+  query += " AND (Invoice.Type = 'Daily' OR Invoice.Type = 'Monthly')";
+  query += " GROUP BY Tour.TourName,Customer.Name,TourItems.TourID,EndDate";
+  query += " ORDER BY TourItems.TourID";
+  return query;
+}
+
+void CheckTourDrops(PassContext& context) {
+  context.trace.Stage("CheckTourDrops");
+  // The date is read twice, then N is converted: a bad setting fails before any query.
+  const DateTime lower = context.clock.Today();
+  const DateTime today = context.clock.Today();
+  const std::int32_t days =
+      ToWholeNumber(Value(context.settings.gTourAlertDays), "gTourAlertDays, config.txt item 13");
+  const DateTime upper = today.AddDays(days);
+
+  std::unique_ptr<data::RowSet> tours = context.gConn.OpenRowSet(TourDropQuery(lower, upper));
+  while (!tours->eof()) {
+    context.trace.Row("TourID " + JoinText(tours->Field("TourID")));
+    const std::string invoice_number = ToText(tours->Field("InvoiceNumber"), "column InvoiceNumber");
+    const double balance = GetInvoiceBalance(context, invoice_number);
+    if (balance != 0) {
+      std::string body;
+      body += "The following Tour has an open invoice and is about to end:";
+      body += kCrLf;
+      body += kCrLf;
+      body += "Customer: " + JoinText(tours->Field("Name"));
+      body += kCrLf;
+      body += "Tour: " + JoinText(tours->Field("TourName"));
+      body += kCrLf;
+      body += "End Date: " + FormatMonthDayYear(tours->Field("EndDate"));
+      body += kCrLf;
+      body += "Invoice Number: " + JoinText(tours->Field("InvoiceNumber"));
+      body += kCrLf;
+      body += "Balance: " + FormatDollars(balance);
+      body += kCrLf;
+      context.mail.SendMsg(Value(TourAlertSender), Value("Corvane Alert"),
+                           Value(context.settings.gTourAlertTo),
+                           Value("Tour Drop with open invoice"), Value(body));
+
+      std::string line = "Tour Alert: Open Invoice for Tour Drop ";
+      line += JoinText(tours->Field("Name"));
+      line += "\t\t";
+      line += JoinText(tours->Field("TourName"));
+      line += "\t\t\t";
+      line += GeneralDate(context.clock.Now());
+      line += kCrLf;
+      context.log.AppendLine(line);
+    }
+    tours->MoveNext();
+  }
+  context.trace.ClearRow();
+  tours->Close();
+}
+
+double GetInvoiceBalance(PassContext& context, const std::string& invoice_number) {
+  double balance = 0;
+  const Value parameters[] = {Value(ParseInvoiceNumber(invoice_number))};
+  std::unique_ptr<data::RowSet> invoice = context.gConn.OpenRowSet(
+      "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = ?", parameters);
+  const bool before_first = invoice->bof();
+  const bool after_last = invoice->eof();
+  if (!before_first || !after_last) {
+    balance = ToNumber(invoice->Field("Balance"), "column Balance of invoice " + invoice_number);
+  }
+  invoice->Close();
+  return balance;
+}
+
+}  // namespace corvane::alerts

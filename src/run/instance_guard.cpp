@@ -1,1 +1,40 @@
-// in progress
+#include "run/instance_guard.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/error.h"
+
+namespace corvane::run {
+
+InstanceGuard::InstanceGuard(const std::filesystem::path& executable)
+    : fd_(::open(executable.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (fd_ < 0) {
+    throw Error(ErrorKind::kSystem, errnum::kPathFileAccessError,
+                "Path/File access error: cannot open " + executable.string() +
+                    " for the single-instance check: " + std::strerror(errno));
+  }
+}
+
+InstanceGuard::~InstanceGuard() {
+  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
+}
+
+bool InstanceGuard::TryAcquire() {
+  if (held_) return true;
+  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EINTR) continue;
+    if (errno == EWOULDBLOCK) return false;
+    throw Error(ErrorKind::kSystem, errnum::kPathFileAccessError,
+                std::string("Path/File access error: single-instance lock: ") +
+                    std::strerror(errno));
+  }
+  held_ = true;
+  return true;
+}
+
+}  // namespace corvane::run

@@ -1,1 +1,130 @@
-// in progress
+#include "run/settings_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/error.h"
+
+namespace corvane::run {
+
+namespace {
+
+constexpr std::size_t kConfigItems = 13;
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// Reads one item starting at `pos`; leaves `pos` after the item's separator.
+class ItemReader {
+ public:
+  explicit ItemReader(std::string_view bytes) : bytes_(bytes) {
+    if (bytes_.substr(0, kByteOrderMark.size()) == kByteOrderMark) pos_ = kByteOrderMark.size();
+  }
+
+  std::string Next() {
+    while (pos_ < bytes_.size() && IsBlank(bytes_[pos_])) ++pos_;
+    if (pos_ >= bytes_.size()) {
+      throw Error(ErrorKind::kSettings, errnum::kInputPastEndOfFile,
+                  "Input past end of file (config.txt holds fewer than 13 items)");
+    }
+    std::string item;
+    if (bytes_[pos_] == '"') {
+      const std::size_t close = bytes_.find('"', pos_ + 1);
+      const std::size_t end = close == std::string_view::npos ? bytes_.size() : close;
+      item.assign(bytes_.substr(pos_ + 1, end - pos_ - 1));
+      pos_ = close == std::string_view::npos ? bytes_.size() : close + 1;
+      while (pos_ < bytes_.size() && bytes_[pos_] != ',' && !IsLineEnd(bytes_[pos_])) ++pos_;
+    } else {
+      const std::size_t start = pos_;
+      while (pos_ < bytes_.size() && bytes_[pos_] != ',' && !IsLineEnd(bytes_[pos_])) ++pos_;
+      std::size_t end = pos_;
+      while (end > start && IsBlank(bytes_[end - 1])) --end;
+      item.assign(bytes_.substr(start, end - start));
+    }
+    SkipSeparator();
+    return item;
+  }
+
+ private:
+  void SkipSeparator() {
+    if (pos_ >= bytes_.size()) return;
+    if (bytes_[pos_] == '\r' && pos_ + 1 < bytes_.size() && bytes_[pos_ + 1] == '\n') {
+      pos_ += 2;
+    } else {
+      ++pos_;
+    }
+  }
+
+  std::string_view bytes_;
+  std::size_t pos_ = 0;
+};
+
+// The owner of an open file descriptor.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+[[noreturn]] void ThrowFileError(int error, const std::filesystem::path& path) {
+  if (error == ENOENT || error == ENOTDIR) {
+    throw Error(ErrorKind::kSettings, errnum::kFileNotFound, "File not found: " + path.string());
+  }
+  throw Error(ErrorKind::kSettings, errnum::kPathFileAccessError,
+              "Path/File access error: " + path.string() + ": " + std::strerror(error));
+}
+
+std::string ReadWholeFile(const std::filesystem::path& path) {
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (file.get() < 0) ThrowFileError(errno, path);
+  std::string bytes;
+  char buffer[4096];
+  while (true) {
+    const ssize_t n = ::read(file.get(), buffer, sizeof buffer);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowFileError(errno, path);
+    }
+    bytes.append(buffer, static_cast<std::size_t>(n));
+    // The settings are a few lines; a huge file is not a settings file.
+    if (bytes.size() > (1u << 20)) ThrowFileError(EFBIG, path);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t count) {
+  ItemReader reader(bytes);
+  std::vector<std::string> items;
+  items.reserve(count);
+  for (std::size_t i = 0; i < count; ++i) items.push_back(reader.Next());
+  return items;
+}
+
+void ReadConfig(const std::filesystem::path& program_folder, RunSettings& settings) {
+  const std::vector<std::string> items =
+      ReadSequentialItems(ReadWholeFile(program_folder / "config.txt"), kConfigItems);
+  // Item 1 stands alone; then six pairs whose second item is kept.
+  settings.gConnectString = items[2];
+  settings.gConfigItem3 = items[4];
+  settings.gConfigItem4 = items[6];
+  settings.gConfigItem5 = items[8];
+  settings.gTourAlertTo = items[10];
+  settings.gTourAlertDays = items[12];
+}
+
+}  // namespace corvane::run

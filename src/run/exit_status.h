@@ -1,0 +1,33 @@
+// Exit statuses of a run, sysexits-style, so cron and systemd can tell the causes apart.
+#pragma once
+
+#include "base/error.h"
+
+namespace corvane::run {
+
+inline constexpr int kExitOk = 0;               // the run completed
+inline constexpr int kExitDataError = 65;       // EX_DATAERR: a value that cannot be used
+inline constexpr int kExitUnavailable = 69;     // EX_UNAVAILABLE: the database failed or refused
+inline constexpr int kExitSoftware = 70;        // EX_SOFTWARE: an internal error
+inline constexpr int kExitOsError = 71;         // EX_OSERR: the system refused (files, locks)
+inline constexpr int kExitAlreadyRunning = 75;  // EX_TEMPFAIL: another instance runs; try later
+inline constexpr int kExitMailFailed = 76;      // EX_PROTOCOL: the mail server refused or failed
+inline constexpr int kExitConfig = 78;          // EX_CONFIG: config.txt or the Company row
+
+constexpr int ExitStatusFor(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kSettings:
+      return kExitConfig;
+    case ErrorKind::kValue:
+      return kExitDataError;
+    case ErrorKind::kDatabase:
+      return kExitUnavailable;
+    case ErrorKind::kMail:
+      return kExitMailFailed;
+    case ErrorKind::kSystem:
+      return kExitOsError;
+  }
+  return kExitSoftware;
+}
+
+}  // namespace corvane::run

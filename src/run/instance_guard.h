@@ -1,0 +1,31 @@
+// The single-instance guard. The identity of the program is its executable file: a run takes an
+// exclusive flock on that file, which the kernel drops however the process ends (no stale lock
+// after kill -9), and two starts cannot both win. Nothing is created on disk, so the guard works
+// the same under cron for root and for ordinary users, whatever the environment and the working
+// directory. A copy of the program in another folder is another program (with its own
+// config.txt) and runs on its own.
+#pragma once
+
+#include <filesystem>
+
+namespace corvane::run {
+
+class InstanceGuard {
+ public:
+  // Opens `executable` read-only and close-on-exec (so a child process cannot keep the lock).
+  // Fails when the file cannot be opened.
+  explicit InstanceGuard(const std::filesystem::path& executable);
+  ~InstanceGuard();
+  InstanceGuard(const InstanceGuard&) = delete;
+  InstanceGuard& operator=(const InstanceGuard&) = delete;
+
+  // True when this process now holds the lock (or already did); false when another instance
+  // holds it. Never waits.
+  bool TryAcquire();
+
+ private:
+  int fd_ = -1;
+  bool held_ = false;
+};
+
+}  // namespace corvane::run
