@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building, testing and the demo need. Idempotent: it does
+# nothing but check when everything is there already.
+set -euo pipefail
+
+packages=(
+  # build
+  build-essential cmake ninja-build pkg-config git
+  libsqlite3-dev sqlite3 libcurl4-openssl-dev unixodbc unixodbc-dev
+  libgtest-dev libgmock-dev
+  # database engines the tests use: PostgreSQL through psqlODBC
+  postgresql odbc-postgresql
+  # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
+  python3 python3-aiosmtpd postfix openssl ca-certificates
+  # tools the tests and the fuzzers use
+  util-linux procps clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+
+# postfix is wanted only for smtp-sink and smtp-source: no mail system is set up, and no
+# package starts a daemon while we install.
+echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
+made_policy=""
+if [ ! -e /usr/sbin/policy-rc.d ]; then
+  printf '#!/bin/sh\nexit 101\n' | $sudo tee /usr/sbin/policy-rc.d >/dev/null
+  $sudo chmod +x /usr/sbin/policy-rc.d
+  made_policy=1
+fi
+trap '[ -n "$made_policy" ] && $sudo rm -f /usr/sbin/policy-rc.d' EXIT
+
+echo "Installing: ${missing[*]}"
+$sudo apt-get update -qq
+$sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+  "${missing[@]}" >/dev/null

@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Builds and passes every test, twice: a normal build and an AddressSanitizer +
+# UndefinedBehaviorSanitizer build. Installs the packages first. The tests start the servers they
+# need (PostgreSQL through psqlODBC, aiosmtpd, smtp-sink) on 127.0.0.1 in temporary folders and
+# stop them; whatever a crashed test left behind is stopped on the way out.
+#
+#   scripts/test.sh            both builds
+#   scripts/test.sh quick      the normal build only
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+
+# Missing servers fail the tests instead of skipping them.
+export CORVANE_REQUIRE_SERVICES=1
+jobs=$(nproc)
+
+stop_leftovers() {
+  # Servers started by tests live in folders named corvane-test-*; nothing else matches.
+  pkill -KILL -f 'corvane-test-' 2>/dev/null || true
+}
+trap stop_leftovers EXIT
+
+run_variant() {
+  local dir=$1; shift
+  cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 600
+}
+
+run_variant "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${1:-}" != "quick" ]; then
+  export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+  export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+  run_variant "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON \
+    -DCORVANE_BUILD_BENCH=OFF
+fi
+echo "All tests passed."
