@@ -1,0 +1,50 @@
+// Small process helpers for the benchmarks: run a command and measure it, start smtp-sink.
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace corvane::bench {
+
+struct Measurement {
+  double seconds = 0;
+  long max_rss_kib = 0;  // peak resident memory of the command
+  int exit_status = -1;
+};
+
+// Runs argv (searched on PATH) in `folder` with its output thrown away.
+Measurement Measure(const std::vector<std::string>& argv, const std::filesystem::path& folder);
+
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A server process that is killed with its owner.
+class Server {
+ public:
+  Server(pid_t pid, int port) : pid(pid), port(port) {}
+  ~Server();
+  Server(Server&& other) noexcept : pid(other.pid), port(other.port) { other.pid = -1; }
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+  Server& operator=(Server&&) = delete;
+
+  pid_t pid;
+  int port;
+};
+
+// postfix's smtp-sink on 127.0.0.1 and a free port, accepting everything.
+Server StartSmtpSink();
+
+}  // namespace corvane::bench
