@@ -1,20 +1,23 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, testing and the demo need. Idempotent: it does
-# nothing but check when everything is there already.
+# Installs the Debian 12 packages that building and the demo need ("build"), or that and what the
+# tests need ("test", the default). Idempotent: it only checks when everything is there already.
 set -euo pipefail
 
 packages=(
-  # build
-  build-essential cmake ninja-build pkg-config git
-  libsqlite3-dev sqlite3 libcurl4-openssl-dev unixodbc unixodbc-dev
-  libgtest-dev libgmock-dev
-  # database engines the tests use: PostgreSQL through psqlODBC
-  postgresql odbc-postgresql
-  # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
-  python3 python3-aiosmtpd postfix openssl ca-certificates
-  # tools the tests and the fuzzers use
-  util-linux procps clang libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config
+  libsqlite3-dev sqlite3 libcurl4-openssl-dev unixodbc unixodbc-dev ca-certificates python3
 )
+if [ "${1:-test}" = "test" ]; then
+  packages+=(
+    libgtest-dev libgmock-dev
+    # database engines the tests use: PostgreSQL through psqlODBC
+    postgresql odbc-postgresql
+    # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
+    python3-aiosmtpd postfix openssl
+    # tools the tests and the fuzzers use
+    util-linux procps clang libclang-rt-14-dev
+  )
+fi
 
 missing=()
 for p in "${packages[@]}"; do
