@@ -1,10 +1,15 @@
 #include "base/error.h"
 #include "data/connection.h"
+#include "data/odbc_connection.h"
+#include "data/sqlite_connection.h"
 
 namespace corvane::data {
 
-std::unique_ptr<Connection> Connect(const ConnectOptions&) {
-  throw Error(ErrorKind::kDatabase, 0, "no database engine is built in yet");
+std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
+  if (IsSqliteConnectionString(options.connection_string)) {
+    return std::make_unique<SqliteConnection>(options);
+  }
+  return std::make_unique<OdbcConnection>(options);
 }
 
 }  // namespace corvane::data

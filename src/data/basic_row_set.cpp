@@ -1,0 +1,117 @@
+#include "data/basic_row_set.h"
+
+#include "data/connection_string.h"
+#include "data/data_error.h"
+
+namespace corvane::data {
+
+BasicRowSet::BasicRowSet(std::vector<ColumnInfo> columns)
+    : columns_(std::move(columns)), row_(columns_.size()), changes_(columns_.size()) {
+  for (std::size_t i = 0; i < columns_.size(); ++i) {
+    index_.emplace(ToLowerAscii(columns_[i].name), i);  // a repeated name keeps its first column
+  }
+}
+
+void BasicRowSet::Start() {
+  const bool has_row = FetchRow(row_);
+  eof_ = !has_row;
+  bof_ = !has_row;
+  if (!has_row) Release();
+}
+
+bool BasicRowSet::eof() const {
+  CheckOpen();
+  return eof_;
+}
+
+bool BasicRowSet::bof() const {
+  CheckOpen();
+  return bof_;
+}
+
+Value BasicRowSet::Field(std::string_view column) const {
+  CheckOpen();
+  const std::size_t i = IndexOf(column);
+  CheckCurrentRow(column);
+  return row_[i];
+}
+
+void BasicRowSet::SetField(std::string_view column, Value value) {
+  CheckOpen();
+  const std::size_t i = IndexOf(column);
+  CheckCurrentRow(column);
+  changes_[i] = std::move(value);
+}
+
+void BasicRowSet::Update() {
+  CheckOpen();
+  CheckConnection();
+  CheckCurrentRow("");
+  bool any = false;
+  for (const auto& change : changes_) any = any || change.has_value();
+  if (!any) return;
+  const auto writes = PlanUpdate(
+      columns_, row_, changes_,
+      [this](const std::string& schema, const std::string& table) { return PrimaryKey(schema, table); });
+  for (const auto& write : writes) {
+    if (WriteRow(write) == 0) {
+      std::string key;
+      for (const auto& [name, value] : write.key) {
+        key += (key.empty() ? "" : ", ") + name;
+      }
+      ThrowRowCannotBeLocated("no row of table " + write.table + " has this " + key +
+                              " any more (deleted or changed by someone else)");
+    }
+  }
+  for (std::size_t i = 0; i < changes_.size(); ++i) {
+    if (changes_[i]) {
+      row_[i] = changes_[i]->is_empty() ? Value::Null() : std::move(*changes_[i]);
+      changes_[i].reset();
+    }
+  }
+}
+
+void BasicRowSet::MoveNext() {
+  CheckOpen();
+  CheckConnection();
+  if (eof_) {
+    ThrowDatabaseError(kNoCurrentRow, "Cannot move to the next row: the row set is at its end");
+  }
+  Update();
+  bof_ = false;
+  if (!FetchRow(row_)) {
+    eof_ = true;
+    Release();
+  }
+}
+
+void BasicRowSet::Close() {
+  CheckOpen();
+  closed_ = true;
+  Release();
+}
+
+std::size_t BasicRowSet::IndexOf(std::string_view column) const {
+  const auto found = index_.find(ToLowerAscii(column));
+  if (found == index_.end()) {
+    ThrowDatabaseError(kItemNotFound, "Item cannot be found: the query returns no column '" +
+                                          std::string(column) + "'");
+  }
+  return found->second;
+}
+
+void BasicRowSet::CheckOpen() const {
+  if (closed_) {
+    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the row set is closed");
+  }
+}
+
+void BasicRowSet::CheckCurrentRow(std::string_view column) const {
+  if (eof_ || bof_) {
+    std::string what = column.empty() ? std::string() : " (column " + std::string(column) + ")";
+    ThrowDatabaseError(kNoCurrentRow,
+                       "There is no current row: the row set is at its end" + what);
+  }
+}
+
+}  // namespace corvane::data

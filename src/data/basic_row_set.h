@@ -1,0 +1,68 @@
+// What every engine's row set shares: the current row, the end-of-rows and before-first-row
+// flags, reading and holding field values by column name, and turning an update into writes of
+// base-table rows. An engine supplies the rows, the primary keys and the write itself.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "base/value.h"
+#include "data/connection.h"
+#include "data/update_plan.h"
+
+namespace corvane::data {
+
+class BasicRowSet : public RowSet {
+ public:
+  ~BasicRowSet() override = default;
+  BasicRowSet(const BasicRowSet&) = delete;
+  BasicRowSet& operator=(const BasicRowSet&) = delete;
+
+  bool eof() const override;
+  bool bof() const override;
+  Value Field(std::string_view column) const override;
+  void SetField(std::string_view column, Value value) override;
+  // No held change: nothing is written.
+  void Update() override;
+  // A held change is written first, as a client cursor does when it leaves an edited row.
+  void MoveNext() override;
+  // Held changes that were not updated are dropped.
+  void Close() override;
+
+ protected:
+  explicit BasicRowSet(std::vector<ColumnInfo> columns);
+  // Reads the first row. An engine's constructor calls it once it can fetch.
+  void Start();
+
+  const std::vector<ColumnInfo>& columns() const { return columns_; }
+
+  // The next row into `row` (sized to the columns); false after the last one.
+  virtual bool FetchRow(std::vector<Value>& row) = 0;
+  virtual std::vector<std::string> PrimaryKey(const std::string& schema,
+                                              const std::string& table) = 0;
+  // Writes one base-table row; returns the number of rows the engine changed.
+  virtual long long WriteRow(const TableWrite& write) = 0;
+  // Frees what the engine holds for the rows. Must not throw: the destructor of an engine's
+  // row set calls it too.
+  virtual void Release() noexcept = 0;
+  // Fails when the connection under the row set is closed.
+  virtual void CheckConnection() const {}
+
+ private:
+  std::size_t IndexOf(std::string_view column) const;
+  void CheckOpen() const;
+  void CheckCurrentRow(std::string_view column) const;
+
+  std::vector<ColumnInfo> columns_;
+  std::unordered_map<std::string, std::size_t> index_;  // lower-case name -> first column
+  std::vector<Value> row_;
+  std::vector<std::optional<Value>> changes_;
+  bool eof_ = true;
+  bool bof_ = true;
+  bool closed_ = false;
+};
+
+}  // namespace corvane::data

@@ -1,0 +1,105 @@
+#include "data/connection_string.h"
+
+namespace corvane::data {
+
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+std::string_view Trim(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+}  // namespace
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Lower(a[i]) != Lower(b[i])) return false;
+  }
+  return true;
+}
+
+std::string ToLowerAscii(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = Lower(c);
+  return out;
+}
+
+ConnectionString ConnectionString::Parse(std::string_view text) {
+  ConnectionString result;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    const std::size_t equals = text.find('=', i);
+    const std::size_t semicolon = text.find(';', i);
+    if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {
+      if (semicolon == std::string_view::npos) break;
+      i = semicolon + 1;  // a part without '=' carries nothing
+      continue;
+    }
+    ConnectionPart part;
+    part.name = std::string(Trim(text.substr(i, equals - i)));
+    i = equals + 1;
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    // A quoted value may hold ';'. The closer is escaped by doubling it.
+    const char opener = i < text.size() ? text[i] : '\0';
+    const char closer = opener == '{' ? '}' : opener;
+    if (opener == '"' || opener == '\'' || opener == '{') {
+      ++i;
+      while (i < text.size()) {
+        if (text[i] == closer) {
+          if (i + 1 < text.size() && text[i + 1] == closer) {
+            part.value.push_back(closer);
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        part.value.push_back(text[i++]);
+      }
+      const std::size_t end = text.find(';', i);  // anything after the closing quote is dropped
+      i = end == std::string_view::npos ? text.size() : end + 1;
+    } else {
+      const std::size_t end = text.find(';', i);
+      const std::size_t stop = end == std::string_view::npos ? text.size() : end;
+      part.value = std::string(Trim(text.substr(i, stop - i)));
+      i = end == std::string_view::npos ? text.size() : end + 1;
+    }
+    if (!part.name.empty()) result.parts_.push_back(std::move(part));
+  }
+  return result;
+}
+
+std::optional<std::string> ConnectionString::Find(std::string_view name) const {
+  std::optional<std::string> found;
+  for (const auto& part : parts_) {
+    if (EqualsNoCase(part.name, Trim(name))) found = part.value;
+  }
+  return found;
+}
+
+std::string OdbcPart(std::string_view name, std::string_view value) {
+  const bool needs_braces = value.find_first_of(";{}=") != std::string_view::npos ||
+                            (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back())));
+  std::string out(name);
+  out += '=';
+  if (!needs_braces) {
+    out += value;
+  } else {
+    out += '{';
+    for (char c : value) {
+      out += c;
+      if (c == '}') out += '}';
+    }
+    out += '}';
+  }
+  out += ';';
+  return out;
+}
+
+}  // namespace corvane::data

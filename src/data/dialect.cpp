@@ -1,0 +1,183 @@
+#include "data/dialect.h"
+
+#include <cstdio>
+#include <optional>
+#include <vector>
+
+#include "data/connection_string.h"
+
+namespace corvane::data {
+
+namespace {
+
+enum class TokenKind { kWord, kNumber, kString, kQuotedName, kComment, kBlank, kOther };
+
+struct Token {
+  TokenKind kind;
+  std::size_t begin;
+  std::size_t end;  // one past
+};
+
+bool IsWordChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         static_cast<unsigned char>(c) >= 0x80;
+}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Position one past a quoted run that starts at `i` with `open` and ends with `close`; a doubled
+// closer stands for itself. An unterminated run reaches the end of the text.
+std::size_t SkipQuoted(std::string_view sql, std::size_t i, char close) {
+  ++i;
+  while (i < sql.size()) {
+    if (sql[i] == close) {
+      if (i + 1 < sql.size() && sql[i + 1] == close) {
+        i += 2;
+        continue;
+      }
+      return i + 1;
+    }
+    ++i;
+  }
+  return sql.size();
+}
+
+std::vector<Token> Tokenize(std::string_view sql) {
+  std::vector<Token> tokens;
+  std::size_t i = 0;
+  while (i < sql.size()) {
+    const std::size_t start = i;
+    const char c = sql[i];
+    TokenKind kind = TokenKind::kOther;
+    if (IsBlank(c)) {
+      while (i < sql.size() && IsBlank(sql[i])) ++i;
+      kind = TokenKind::kBlank;
+    } else if (c == '\'') {
+      i = SkipQuoted(sql, i, '\'');
+      kind = TokenKind::kString;
+    } else if (c == '"' || c == '`' || c == '[') {
+      i = SkipQuoted(sql, i, c == '[' ? ']' : c);
+      kind = TokenKind::kQuotedName;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      while (i < sql.size() && sql[i] != '\n') ++i;
+      kind = TokenKind::kComment;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const std::size_t close = sql.find("*/", i + 2);
+      i = close == std::string_view::npos ? sql.size() : close + 2;
+      kind = TokenKind::kComment;
+    } else if (IsDigit(c)) {
+      while (i < sql.size() && IsWordChar(sql[i])) ++i;
+      kind = TokenKind::kNumber;
+    } else if (IsWordChar(c)) {
+      while (i < sql.size() && IsWordChar(sql[i])) ++i;
+      kind = TokenKind::kWord;
+    } else {
+      ++i;
+    }
+    tokens.push_back({kind, start, i});
+  }
+  return tokens;
+}
+
+// 'M/D/YYYY' (1-2 digit month and day, 4-digit year) as 'YYYY-MM-DD', or nullopt.
+std::optional<std::string> IsoFromUsDate(std::string_view body) {
+  int parts[3] = {0, 0, 0};
+  std::size_t lengths[3] = {0, 0, 0};
+  int index = 0;
+  for (char c : body) {
+    if (c == '/') {
+      if (++index > 2) return std::nullopt;
+    } else if (IsDigit(c)) {
+      parts[index] = parts[index] * 10 + (c - '0');
+      ++lengths[index];
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (index != 2 || lengths[0] < 1 || lengths[0] > 2 || lengths[1] < 1 || lengths[1] > 2 ||
+      lengths[2] != 4) {
+    return std::nullopt;
+  }
+  const int month = parts[0], day = parts[1], year = parts[2];
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (year < 100 || month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap)) {
+    return std::nullopt;
+  }
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d", year, month, day);
+  return std::string(buffer);
+}
+
+}  // namespace
+
+std::string TopToLimit(std::string_view sql) {
+  const std::vector<Token> tokens = Tokenize(sql);
+  // The significant tokens, skipping blanks and comments.
+  std::vector<std::size_t> significant;
+  for (std::size_t t = 0; t < tokens.size(); ++t) {
+    if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {
+      significant.push_back(t);
+    }
+  }
+  auto text = [&](std::size_t s) {
+    const Token& token = tokens[significant[s]];
+    return sql.substr(token.begin, token.end - token.begin);
+  };
+  if (significant.size() < 3 || !EqualsNoCase(text(0), "SELECT")) return std::string(sql);
+  std::size_t top = 1;
+  if (EqualsNoCase(text(1), "DISTINCT") || EqualsNoCase(text(1), "ALL")) top = 2;
+  if (top + 1 >= significant.size() || !EqualsNoCase(text(top), "TOP") ||
+      tokens[significant[top + 1]].kind != TokenKind::kNumber) {
+    return std::string(sql);
+  }
+  const std::string_view count = text(top + 1);
+  for (char c : count) {
+    if (!IsDigit(c)) return std::string(sql);
+  }
+  // TOP n PERCENT / WITH TIES have no LIMIT form: leave them for the engine to refuse.
+  if (top + 2 < significant.size() &&
+      (EqualsNoCase(text(top + 2), "PERCENT") || EqualsNoCase(text(top + 2), "WITH"))) {
+    return std::string(sql);
+  }
+  const Token& top_token = tokens[significant[top]];
+  std::size_t after = tokens[significant[top + 1]].end;
+  while (after < sql.size() && IsBlank(sql[after])) ++after;
+  std::string out(sql.substr(0, top_token.begin));
+  std::string_view rest = sql.substr(after);
+  // The trailing semicolon and blanks go after LIMIT.
+  std::size_t keep = rest.size();
+  while (keep > 0 && (IsBlank(rest[keep - 1]) || rest[keep - 1] == ';')) --keep;
+  out += rest.substr(0, keep);
+  out += " LIMIT ";
+  out += count;
+  out += rest.substr(keep);
+  return out;
+}
+
+std::string UsDateLiteralsToIso(std::string_view sql) {
+  std::string out;
+  out.reserve(sql.size());
+  for (const Token& token : Tokenize(sql)) {
+    const std::string_view piece = sql.substr(token.begin, token.end - token.begin);
+    if (token.kind == TokenKind::kString && piece.size() >= 2 && piece.back() == '\'') {
+      if (auto iso = IsoFromUsDate(piece.substr(1, piece.size() - 2))) {
+        out += '\'';
+        out += *iso;
+        out += '\'';
+        continue;
+      }
+    }
+    out += piece;
+  }
+  return out;
+}
+
+std::string AdaptQuery(std::string_view sql, const Dialect& dialect) {
+  std::string adapted = dialect.has_top ? std::string(sql) : TopToLimit(sql);
+  if (dialect.iso_date_text) adapted = UsDateLiteralsToIso(adapted);
+  return adapted;
+}
+
+}  // namespace corvane::data

@@ -1,0 +1,82 @@
+#include "data/update_plan.h"
+
+#include "data/connection_string.h"
+#include "data/data_error.h"
+
+namespace corvane::data {
+
+namespace {
+
+bool SameTable(const ColumnInfo& column, const std::string& schema, const std::string& table) {
+  return EqualsNoCase(column.base_table, table) &&
+         (schema.empty() || column.base_schema.empty() || EqualsNoCase(column.base_schema, schema));
+}
+
+// The row's value of `table`.`key_column`, which must be carried without ambiguity.
+Value KeyValue(const std::vector<ColumnInfo>& columns, const std::vector<Value>& row,
+               const std::string& schema, const std::string& table,
+               const std::string& key_column) {
+  std::optional<Value> found;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    if (!SameTable(columns[i], schema, table) ||
+        !EqualsNoCase(columns[i].base_column, key_column)) {
+      continue;
+    }
+    if (found && !(*found == row[i])) {
+      ThrowRowCannotBeLocated("the row set holds table " + table + " more than once with " +
+                              "different values of its key " + key_column);
+    }
+    found = row[i];
+  }
+  if (!found) {
+    ThrowRowCannotBeLocated("the row set does not return the key column " + key_column +
+                            " of table " + table);
+  }
+  if (found->is_null() || found->is_empty()) {
+    ThrowRowCannotBeLocated("the key column " + key_column + " of table " + table +
+                            " is Null in this row");
+  }
+  return *found;
+}
+
+}  // namespace
+
+std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
+                                   const std::vector<Value>& row,
+                                   const std::vector<std::optional<Value>>& changes,
+                                   const PrimaryKeyLookup& primary_key) {
+  std::vector<TableWrite> writes;
+  for (std::size_t i = 0; i < columns.size() && i < changes.size(); ++i) {
+    if (!changes[i]) continue;
+    const ColumnInfo& column = columns[i];
+    if (column.base_table.empty() || column.base_column.empty()) {
+      ThrowRowCannotBeLocated("column " + column.name + " is computed, not a column of a table");
+    }
+    TableWrite* write = nullptr;
+    for (auto& w : writes) {
+      if (EqualsNoCase(w.table, column.base_table) && EqualsNoCase(w.schema, column.base_schema)) {
+        write = &w;
+      }
+    }
+    if (write == nullptr) {
+      writes.push_back({column.base_schema, column.base_table, {}, {}, {}});
+      write = &writes.back();
+    }
+    const Value value = changes[i]->is_empty() ? Value::Null() : *changes[i];
+    write->set.emplace_back(column.base_column, value);
+    write->bit_targets.push_back(column.bit_target);
+  }
+  for (auto& write : writes) {
+    const std::vector<std::string> key = primary_key(write.schema, write.table);
+    if (key.empty()) {
+      ThrowRowCannotBeLocated("table " + write.table + " has no primary key");
+    }
+    for (const auto& key_column : key) {
+      write.key.emplace_back(key_column,
+                             KeyValue(columns, row, write.schema, write.table, key_column));
+    }
+  }
+  return writes;
+}
+
+}  // namespace corvane::data

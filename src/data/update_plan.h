@@ -1,0 +1,44 @@
+// Which base-table rows an update of a row set's current row writes, found from the columns'
+// base-table metadata and the base tables' primary keys. Shared by every engine.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "base/value.h"
+
+namespace corvane::data {
+
+struct ColumnInfo {
+  std::string name;          // name or alias, as the query returns it
+  std::string base_schema;   // empty when the engine gives none
+  std::string base_table;    // empty for a computed column
+  std::string base_column;
+  bool bit_target = false;   // a Boolean written here binds as a bit (else as 1/0)
+};
+
+struct TableWrite {
+  std::string schema;
+  std::string table;
+  std::vector<std::pair<std::string, Value>> set;  // base column, new value
+  std::vector<std::pair<std::string, Value>> key;  // primary-key column, value in the row
+  std::vector<bool> bit_targets;                   // per entry of `set`
+};
+
+// The primary-key columns of a base table (empty: it has none).
+using PrimaryKeyLookup =
+    std::function<std::vector<std::string>(const std::string& schema, const std::string& table)>;
+
+// One write per base table touched by the changed columns (`changes[i]` for column i). Fails with
+// "Row cannot be located for updating" when a changed column has no base table, when the table
+// has no primary key, or when the row set does not carry the key (or carries it ambiguously,
+// e.g. one table joined twice with different key values, or a Null key).
+std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
+                                   const std::vector<Value>& row,
+                                   const std::vector<std::optional<Value>>& changes,
+                                   const PrimaryKeyLookup& primary_key);
+
+}  // namespace corvane::data
