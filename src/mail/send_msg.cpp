@@ -1,5 +1,6 @@
 #include "mail/send_msg.h"
 
+#include "base/error.h"
 #include "base/text_form.h"
 
 namespace corvane::mail {
@@ -9,6 +10,8 @@ void MailSender::SendMsg(const Value& MsgFrom, const Value& MsgFromName, const V
   const PlainArg zero{0LL};
   // The unique_ptr releases the object whichever step fails.
   std::unique_ptr<MailMessage> message = component_.Create();
+  if (!message) throw Error(ErrorKind::kMail, errnum::kInvalidProcedureCall,
+                            "mail: the mail component gave no message object");
   message->SetSevenBit(true);
   message->SetOpportunisticTls(true);
   message->SetFromAddress(ToText(MsgFrom, "MsgFrom"));
