@@ -1,0 +1,23 @@
+// Checks on what goes into a header or an SMTP command. Unsafe input is refused, never
+// repaired: a refused text is an Error before any header or command is built from it.
+#pragma once
+
+#include <string_view>
+
+namespace corvane::mail {
+
+// Fails (ThrowRefused) unless `address` is one addr-spec (RFC 5322 §3.4.1), kept strict:
+// local@domain; the local part a dot-atom or a quoted string of printable ASCII without
+// backslash, '@' or angle brackets; the domain host-name labels (letters, digits, hyphens);
+// ASCII only; at most 64 octets before the '@' and 254 in all (RFC 5321 §4.5.3.1). An empty
+// text is not a mailbox. `what` names the address in the error ("sender address").
+void CheckMailbox(std::string_view address, std::string_view what);
+
+// Fails unless `text` is free of CR, LF and NUL: a display name or subject must not be able
+// to end its header line (RFC 5322 §2.2) or start an SMTP command.
+void CheckHeaderText(std::string_view text, std::string_view what);
+
+// The part after the '@' of an address that passed CheckMailbox.
+std::string_view DomainOf(std::string_view address);
+
+}  // namespace corvane::mail

@@ -1,0 +1,42 @@
+// The mail server text (the company's gEmailServer), parsed. The forms are described in
+// docs/mail-servers.md:
+//   host | host:port                     SMTP to a relay, port 25; STARTTLS when offered
+//   smtp://[user[:password]@]host[:port] SMTP, port 25; STARTTLS, required with credentials
+//   smtps://[user[:password]@]host[:port] implicit TLS, port 465
+//   pickup:folder                        one .eml file per message in the folder
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace corvane::mail {
+
+enum class ServerKind {
+  kRelay,      // host[:port]: opportunistic STARTTLS, no certificate check, no credentials
+  kSmtpUrl,    // smtp://: certificate verified; STARTTLS required when credentials are given
+  kSmtpsUrl,   // smtps://: implicit TLS, certificate verified
+  kPickup,     // pickup:folder
+};
+
+struct ServerAddress {
+  ServerKind kind = ServerKind::kRelay;
+  std::string host;  // a host name, dotted IPv4 or a bracketed IPv6 address
+  int port = 0;
+  bool has_credentials = false;
+  std::string user;      // percent-decoded
+  std::string password;  // percent-decoded
+  std::filesystem::path folder;  // pickup: absolute, resolved against the program folder
+
+  // The URL libcurl connects to, without credentials: "smtp://host:port".
+  std::string Url() const;
+  // For error reports: the server without its password.
+  std::string Describe() const;
+};
+
+// Fails (ThrowRefused) for an empty text, a text with blanks or control characters, an unknown
+// scheme, a bad host or port, a path or query in a URL, or credentials outside a URL form.
+ServerAddress ParseServerAddress(std::string_view text,
+                                 const std::filesystem::path& program_folder);
+
+}  // namespace corvane::mail
