@@ -157,19 +157,62 @@ std::string TopToLimit(std::string_view sql) {
 }
 
 std::string UsDateLiteralsToIso(std::string_view sql) {
-  std::string out;
-  out.reserve(sql.size());
-  for (const Token& token : Tokenize(sql)) {
-    const std::string_view piece = sql.substr(token.begin, token.end - token.begin);
-    if (token.kind == TokenKind::kString && piece.size() >= 2 && piece.back() == '\'') {
-      if (auto iso = IsoFromUsDate(piece.substr(1, piece.size() - 2))) {
-        out += '\'';
-        out += *iso;
-        out += '\'';
-        continue;
-      }
+  const std::vector<Token> tokens = Tokenize(sql);
+  std::vector<std::size_t> significant;  // indexes into tokens
+  std::vector<std::size_t> position(tokens.size(), 0);  // token -> index in significant
+  for (std::size_t t = 0; t < tokens.size(); ++t) {
+    if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {
+      position[t] = significant.size();
+      significant.push_back(t);
     }
-    out += piece;
+  }
+  auto text = [&](std::ptrdiff_t s) -> std::string_view {
+    if (s < 0 || s >= static_cast<std::ptrdiff_t>(significant.size())) return {};
+    const Token& token = tokens[significant[static_cast<std::size_t>(s)]];
+    return sql.substr(token.begin, token.end - token.begin);
+  };
+  // The comparison a literal takes part in, seen from the column's side: "<=" for
+  // "col <= 'x'" and for "'x' >= col". Operators come as one-character tokens.
+  auto operator_before = [&](std::ptrdiff_t s) -> std::string {
+    if (text(s - 1) == "=" && (text(s - 2) == "<" || text(s - 2) == ">")) {
+      return std::string(text(s - 2)) + "=";
+    }
+    return std::string(text(s - 1));
+  };
+  auto operator_after = [&](std::ptrdiff_t s) -> std::string {
+    std::string op(text(s + 1));
+    if ((op == "<" || op == ">") && text(s + 2) == "=") op += "=";
+    if (op == "<") return ">";
+    if (op == ">") return "<";
+    if (op == "<=") return ">=";
+    if (op == ">=") return "<=";
+    return op;
+  };
+  std::string out;
+  out.reserve(sql.size() + 16);
+  for (std::size_t t = 0; t < tokens.size(); ++t) {
+    const Token& token = tokens[t];
+    const std::string_view piece = sql.substr(token.begin, token.end - token.begin);
+    std::optional<std::string> iso;
+    if (token.kind == TokenKind::kString && piece.size() >= 2 && piece.back() == '\'') {
+      iso = IsoFromUsDate(piece.substr(1, piece.size() - 2));
+    }
+    if (!iso) {
+      out += piece;
+      continue;
+    }
+    // A midnight may be stored as 'YYYY-MM-DD' or as 'YYYY-MM-DD 00:00:00', and the shorter
+    // text sorts first. An upper bound ("<=", ">", the end of BETWEEN) takes the longer form and
+    // a lower bound the shorter, so both stored forms compare as the same instant.
+    const auto s = static_cast<std::ptrdiff_t>(position[t]);
+    std::string op = operator_before(s);
+    if (op.empty() || op == "(" || op == ",") op = operator_after(s);
+    const bool upper = op == "<=" || op == ">" ||
+                       (EqualsNoCase(text(s - 1), "AND") && EqualsNoCase(text(s - 3), "BETWEEN"));
+    out += '\'';
+    out += *iso;
+    if (upper) out += " 00:00:00";
+    out += '\'';
   }
   return out;
 }

@@ -17,7 +17,9 @@ struct Dialect {
 std::string TopToLimit(std::string_view sql);
 
 // Every string literal that is exactly a US-English short date 'M/D/YYYY' (a valid date) becomes
-// 'YYYY-MM-DD', so ISO date text compares with it in date order. Other literals, quoted
+// ISO text, so ISO date text compares with it in date order: 'YYYY-MM-DD', or
+// 'YYYY-MM-DD 00:00:00' where it is an upper bound ("col <= lit", "col > lit", the end of a
+// BETWEEN), so that a midnight stored in either form compares right. Other literals, quoted
 // identifiers ("..", [..], `..`) and comments stay as they are.
 std::string UsDateLiteralsToIso(std::string_view sql);
 

@@ -1,5 +1,7 @@
 #include "data/sqlite_connection.h"
 
+#include <sqlite3.h>
+
 #include <charconv>
 
 #include "data/connection_string.h"
@@ -56,6 +58,8 @@ std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
   // SQLite has no TOP, and holds dates as ISO text, which compares right only with ISO literals.
   std::string sql = AdaptQuery(query, Dialect{.has_top = false, .iso_date_text = true});
   SqliteStatementPtr statement = database_->Take(sql);
+  // A statement that writes could show up in, or disturb, row sets that are still stepping.
+  if (!sqlite3_stmt_readonly(statement.get())) database_->BeforeWrite();
   return std::make_unique<SqliteRowSet>(database_, std::move(sql), std::move(statement),
                                         parameters);
 }

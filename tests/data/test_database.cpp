@@ -1,0 +1,82 @@
+#include "test_database.h"
+
+#include <sqlite3.h>
+
+#include <stdexcept>
+
+#include "base/text_form.h"
+#include "support/postgres_server.h"
+
+namespace corvane {
+
+void PrintTo(const Value& value, std::ostream* out) {
+  switch (value.type()) {
+    case Value::Type::kEmpty: *out << "Empty"; break;
+    case Value::Type::kNull: *out << "Null"; break;
+    case Value::Type::kBoolean: *out << (value.boolean() ? "True" : "False"); break;
+    case Value::Type::kInteger: *out << value.integer(); break;
+    case Value::Type::kDouble: *out << value.real() << " (double)"; break;
+    case Value::Type::kDateTime: *out << "#" << GeneralDate(value.date()) << "#"; break;
+    case Value::Type::kText: *out << '"' << value.text() << '"'; break;
+  }
+}
+
+}  // namespace corvane
+
+namespace corvane::testing {
+
+std::string EngineTestName(const ::testing::TestParamInfo<Engine>& info) {
+  return info.param == Engine::kSqlite ? "SQLite" : "PostgreSQL";
+}
+
+std::string SchemaText(Engine engine) {
+  return ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "tests" / "data" /
+                  (engine == Engine::kSqlite ? "schema_sqlite.sql" : "schema_postgres.sql"));
+}
+
+void CreateSqliteFile(const std::filesystem::path& file, const std::string& sql) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                                 nullptr);
+  std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+  char* error = nullptr;
+  if (rc != SQLITE_OK || sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+    const std::string message = error != nullptr ? error : sqlite3_errmsg(raw);
+    sqlite3_free(error);
+    throw std::runtime_error("sqlite: " + message);
+  }
+}
+
+TestDatabase::TestDatabase(Engine engine) : engine_(engine) {
+  if (engine_ == Engine::kSqlite) {
+    CreateSqliteFile(sqlite_file(), SchemaText(engine_));
+  } else {
+    UsePrivateOdbcConfig();
+    postgres_database_ = PostgresServer::Shared().CreateDatabase();
+    Exec(SchemaText(engine_));
+  }
+}
+
+void TestDatabase::Exec(const std::string& sql) {
+  if (engine_ == Engine::kSqlite) {
+    CreateSqliteFile(sqlite_file(), sql);
+  } else {
+    PostgresServer::Shared().RunSql(postgres_database_, sql);
+  }
+}
+
+std::string TestDatabase::SettingsConnectString() const {
+  if (engine_ == Engine::kSqlite) return "Provider=SQLite;Data Source=corvane.db;";
+  return PostgresServer::Shared().OdbcConnectionString(postgres_database_);
+}
+
+data::ConnectOptions TestDatabase::Options() const {
+  data::ConnectOptions options;
+  options.connection_string = SettingsConnectString() + "PWD=vantorel;";
+  options.base_folder = folder_.path();
+  return options;
+}
+
+std::unique_ptr<data::Connection> TestDatabase::Connect() const { return data::Connect(Options()); }
+
+}  // namespace corvane::testing
