@@ -84,8 +84,7 @@ std::optional<std::string> ConnectionString::Find(std::string_view name) const {
 }
 
 std::string OdbcPart(std::string_view name, std::string_view value) {
-  const bool needs_braces = value.find_first_of(";{}=") != std::string_view::npos ||
-                            (!value.empty() && (IsBlank(value.front()) || IsBlank(value.back())));
+  const bool needs_braces = value.find_first_of(";{}= \t") != std::string_view::npos;
   std::string out(name);
   out += '=';
   if (!needs_braces) {

@@ -110,6 +110,10 @@ std::optional<std::string> IsoFromUsDate(std::string_view body) {
   return std::string(buffer);
 }
 
+bool IsComparison(std::string_view op) {
+  return op == "=" || op == "<" || op == ">" || op == "<=" || op == ">=";
+}
+
 }  // namespace
 
 std::string TopToLimit(std::string_view sql) {
@@ -206,7 +210,7 @@ std::string UsDateLiteralsToIso(std::string_view sql) {
     // a lower bound the shorter, so both stored forms compare as the same instant.
     const auto s = static_cast<std::ptrdiff_t>(position[t]);
     std::string op = operator_before(s);
-    if (op.empty() || op == "(" || op == ",") op = operator_after(s);
+    if (!IsComparison(op)) op = operator_after(s);
     const bool upper = op == "<=" || op == ">" ||
                        (EqualsNoCase(text(s - 1), "AND") && EqualsNoCase(text(s - 3), "BETWEEN"));
     out += '\'';

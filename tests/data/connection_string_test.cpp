@@ -1,0 +1,107 @@
+// Connection strings: parsing both forms, and the OLE DB to ODBC translation for SQL Server.
+#include <gtest/gtest.h>
+
+#include "base/error.h"
+#include "data/connection.h"
+#include "data/connection_string.h"
+#include "data/oledb_translation.h"
+#include "data/utf16.h"
+#include "support/postgres_server.h"
+
+namespace corvane::data {
+namespace {
+
+TEST(ConnectionStrings, PartsWithQuotesBracesAndOddSpacing) {
+  const auto parsed = ConnectionString::Parse(
+      " Provider = SQLOLEDB ;Data Source=srv\\inst;Password=\"a;b\"\"c\";Driver={x;}}y};junk;"
+      "PWD=vantorel;");
+  EXPECT_EQ(parsed.Find("provider"), "SQLOLEDB");
+  EXPECT_EQ(parsed.Find("DATA SOURCE"), "srv\\inst");
+  EXPECT_EQ(parsed.Find("Password"), "a;b\"c");
+  EXPECT_EQ(parsed.Find("Driver"), "x;}y");
+  EXPECT_EQ(parsed.Find("PWD"), "vantorel");
+  EXPECT_FALSE(parsed.Find("junk").has_value());
+  EXPECT_EQ(OdbcPart("PWD", "a;b}c"), "PWD={a;b}}c};");
+  EXPECT_EQ(OdbcPart("UID", "sa"), "UID=sa;");
+}
+
+TEST(OleDbTranslation, SqlServerProvidersMapToTheOdbcDriver) {
+  const std::string odbc18 = "ODBC Driver 18 for SQL Server";
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;"
+                                 "Initial Catalog=Fleet;Data Source=db1,1433;PWD=vantorel;",
+                                 odbc18),
+            "Driver={ODBC Driver 18 for SQL Server};UID=sa;Database=Fleet;Server=db1,1433;"
+            "PWD=vantorel;Encrypt=no;");
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLNCLI11;Server=db1\\SQLEXPRESS;Database=Fleet;"
+                                 "Integrated Security=SSPI;PWD=vantorel;",
+                                 odbc18),
+            "Driver={ODBC Driver 18 for SQL Server};Server=db1\\SQLEXPRESS;Database=Fleet;"
+            "Trusted_Connection=yes;Encrypt=no;");
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=MSOLEDBSQL19;Data Source=db1;Initial Catalog=F;"
+                                 "Trust Server Certificate=True;PWD=vantorel;",
+                                 odbc18),
+            "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=F;PWD=vantorel;"
+            "Encrypt=yes;TrustServerCertificate=yes;");
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLOLEDB;Data Source=db1,1500;Initial Catalog=F;"
+                                 "User ID=app;Use Encryption for Data=True;PWD=vantorel;",
+                                 "FreeTDS"),
+            "Driver=FreeTDS;Server=db1;Port=1500;Database=F;UID=app;PWD=vantorel;"
+            "Encryption=require;");
+  EXPECT_EQ(TranslateOleDbToOdbc("Provider=MSDASQL;DSN=Fleet;PWD=vantorel;", ""),
+            "DSN=Fleet;PWD=vantorel;");
+}
+
+TEST(OleDbTranslation, RefusesWhatItCannotCarryOver) {
+  auto number = [](const char* text, const std::string& driver) {
+    try {
+      TranslateOleDbToOdbc(text, driver);
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
+      return e.description();
+    }
+    return std::string("no failure");
+  };
+  EXPECT_NE(number("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;", "FreeTDS")
+                .find("Microsoft.Jet.OLEDB.4.0"),
+            std::string::npos);
+  EXPECT_NE(number("Provider=SQLOLEDB;Data Source=db;Initial File Name=x;", "FreeTDS")
+                .find("Initial File Name"),
+            std::string::npos);
+  EXPECT_NE(number("Provider=SQLOLEDB;Data Source=db;", "").find("No SQL Server ODBC driver"),
+            std::string::npos);
+}
+
+TEST(OleDbTranslation, PrefersMicrosoftsNewestDriverThenFreeTds) {
+  EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server",
+                                   "ODBC Driver 18 for SQL Server"}),
+            "ODBC Driver 18 for SQL Server");
+  EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server"}),
+            "ODBC Driver 17 for SQL Server");
+  EXPECT_EQ(ChooseSqlServerDriver({"PostgreSQL Unicode", "freetds"}), "freetds");
+  EXPECT_EQ(ChooseSqlServerDriver({"PostgreSQL Unicode"}), "");
+}
+
+TEST(OleDbTranslation, ConnectingWithoutAnInstalledDriverSaysSo) {
+  testing::UsePrivateOdbcConfig();  // lists psqlODBC only
+  ConnectOptions options;
+  options.connection_string = "Provider=SQLOLEDB;Data Source=db1;Initial Catalog=F;PWD=vantorel;";
+  try {
+    Connect(options);
+    FAIL() << "there is no SQL Server driver to connect with";
+  } catch (const Error& e) {
+    EXPECT_NE(e.description().find("No SQL Server ODBC driver is installed"), std::string::npos)
+        << e.description();
+  }
+}
+
+TEST(Utf16, RoundTripsAndReplacesMalformedInput) {
+  const std::string text = "Jörg – ✓ 🚌";
+  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
+  EXPECT_EQ(Utf8ToUtf16("🚌").size(), 2u);  // a surrogate pair
+  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");           // cut short
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");    // overlong '/'
+  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+}  // namespace corvane::data
