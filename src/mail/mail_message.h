@@ -35,7 +35,7 @@ class MailMessage {
                             const PlainArg& kind) = 0;
   virtual void SetSubject(std::string_view subject) = 0;
   virtual void SetBody(std::string_view body) = 0;
-  // Delivers the message through `server` (see the README for its forms). `time_limit`: the
+  // Delivers the message through `server` (its forms: docs/mail-servers.md). `time_limit`: the
   // whole send's limit in seconds (zero: the default). Returns the server's final reply code
   // (250 for an accepted message; 0 where no server replies, as for a pickup folder).
   // Every refusal or fault is an Error of kind kMail.

@@ -67,6 +67,7 @@ void ExpectLineRules(const std::string& raw, bool seven_bit) {
 }
 
 TEST(MessageComposer, ParserReadsBackNamesSubjectsAndBodiesExactly) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   struct Case {
     std::string name, subject, body;
   };
@@ -114,6 +115,7 @@ TEST(MessageComposer, ParserReadsBackNamesSubjectsAndBodiesExactly) {
 }
 
 TEST(MessageComposer, WritesTheStandardHeadersInOrder) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   const std::string raw = Compose(Alert()).seven_bit;
   EXPECT_EQ(raw.substr(0, raw.find("\r\n\r\n") + 4),
             "Date: Tue, 08 Dec 2026 06:33:00 +0100\r\n"
@@ -130,6 +132,7 @@ TEST(MessageComposer, WritesTheStandardHeadersInOrder) {
 }
 
 TEST(MessageComposer, RecipientKindsGoToTheirHeadersAndBccOnlyIntoPickupFiles) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   OutgoingMessage m = Alert();
   m.recipients = {{"a@x.example", "Anna A.", RecipientKind::kTo},
                   {"b@x.example", "Bernd", RecipientKind::kTo},
@@ -152,6 +155,7 @@ TEST(MessageComposer, RecipientKindsGoToTheirHeadersAndBccOnlyIntoPickupFiles) {
 }
 
 TEST(MessageComposer, ManyRecipientsFoldTheirHeader) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   OutgoingMessage m = Alert();
   m.recipients.clear();
   std::vector<testing::MailboxField> expected;
@@ -166,6 +170,7 @@ TEST(MessageComposer, ManyRecipientsFoldTheirHeader) {
 }
 
 TEST(MessageComposer, WithoutSevenBitAPlainBodyTravelsUnencoded) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   OutgoingMessage m = Alert();
   m.seven_bit = false;
   ComposedMessage ascii = Compose(m);
@@ -193,6 +198,7 @@ TEST(MessageComposer, WithoutSevenBitAPlainBodyTravelsUnencoded) {
 }
 
 TEST(MessageComposer, DatesAndMessageIdsFollowTheirSyntax) {
+  CORVANE_REQUIRE_SERVICE(testing::MimeParserAvailable());
   std::tm winter{};
   winter.tm_year = 126, winter.tm_mon = 11, winter.tm_mday = 8, winter.tm_wday = 2;
   winter.tm_hour = 6, winter.tm_min = 3, winter.tm_sec = 9, winter.tm_gmtoff = -5 * 3600 - 1800;

@@ -3,7 +3,8 @@
     /usr/bin/python3 smtp_auth_server.py PORT FOLDER CERT KEY USER PASSWORD [smtps]
 
 STARTTLS is offered and AUTH is only allowed after it (auth_require_tls); mail needs AUTH.
-"smtps" makes it an implicit-TLS server instead. Messages are kept by smtp_capture. Runs
+"smtps" makes it an implicit-TLS server instead (aiosmtpd counts only STARTTLS as TLS for
+auth_require_tls, so that check is left off there: the whole session is TLS anyway). Messages are kept by smtp_capture. Runs
 until SIGTERM.
 """
 
@@ -30,7 +31,7 @@ def main():
         # handled=False lets aiosmtpd send the 535 reply; True would leave the client waiting.
         return AuthResult(success=ok, handled=False, auth_data=auth_data if ok else None)
 
-    kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=True)
+    kwargs = dict(authenticator=authenticator, auth_required=True, auth_require_tls=not implicit)
     if implicit:
         controller = Controller(CaptureHandler(folder), hostname="127.0.0.1", port=int(port),
                                 ssl_context=context, **kwargs)

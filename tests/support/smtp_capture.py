@@ -6,7 +6,8 @@ For each accepted message it writes FOLDER/NNNNNN.env (the envelope and session,
 "key hexvalue" line each) and FOLDER/NNNNNN.eml (envelope.original_content, unchanged), both
 complete before the server replies to the final dot. FOLDER/events.log gets one line per EHLO,
 MAIL, RCPT and DATA command: "COMMAND PEERPORT", so a test can count connections and see
-whether a command was ever sent. "no8bitmime" removes 8BITMIME from the EHLO reply.
+whether a command was ever sent. "no8bitmime" removes 8BITMIME from the EHLO reply. A
+recipient whose address starts with "refused" gets a 550 reply.
 """
 
 import os
@@ -55,6 +56,8 @@ class CaptureHandler:
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         self._event(session, "RCPT")
+        if address.startswith("refused"):
+            return f"550 5.1.1 <{address}>: Recipient address rejected"
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -65,7 +68,9 @@ class CaptureHandler:
         lines = [f"from {_hex(envelope.mail_from)}"]
         lines += [f"rcpt {_hex(r)}" for r in envelope.rcpt_tos]
         lines.append(f"peer {session.peer[1]}")
-        lines.append(f"tls {1 if session.ssl else 0}")
+        # session.ssl is only set by STARTTLS; an smtps transport shows its ssl_object.
+        tls = session.ssl is not None or server.transport.get_extra_info("ssl_object") is not None
+        lines.append(f"tls {1 if tls else 0}")
         login = getattr(session.auth_data, "login", None)
         if login is not None:
             lines.append(f"auth {_hex(login)}")

@@ -93,6 +93,11 @@ bool ServicesRequired() {
   return value != nullptr && std::string_view(value) == "1";
 }
 
+ServiceCheck MimeParserAvailable() {
+  if (access(kPython, X_OK) != 0) return {false, "/usr/bin/python3"};
+  return {};
+}
+
 ServiceCheck SmtpServerAvailable() {
   static const ServiceCheck check = [] {
     ServiceCheck c;

@@ -32,6 +32,7 @@ struct ServiceCheck {
   bool ok = true;
   std::string missing;
 };
+ServiceCheck MimeParserAvailable();  // /usr/bin/python3 (its email package decodes)
 ServiceCheck SmtpServerAvailable();  // /usr/bin/python3 with aiosmtpd, and openssl
 ServiceCheck SmtpSinkAvailable();    // postfix's smtp-sink
 // CORVANE_REQUIRE_SERVICES=1: a missing service fails the test instead of skipping it.
