@@ -50,9 +50,10 @@ void BasicRowSet::Update() {
   bool any = false;
   for (const auto& change : changes_) any = any || change.has_value();
   if (!any) return;
-  const auto writes = PlanUpdate(
-      columns_, row_, changes_,
-      [this](const std::string& schema, const std::string& table) { return PrimaryKey(schema, table); });
+  const auto writes = PlanUpdate(columns_, row_, changes_,
+                                 [this](const std::string& schema, const std::string& table) {
+                                   return PrimaryKey(schema, table);
+                                 });
   for (const auto& write : writes) {
     if (WriteRow(write) == 0) {
       std::string key;
@@ -109,8 +110,7 @@ void BasicRowSet::CheckOpen() const {
 void BasicRowSet::CheckCurrentRow(std::string_view column) const {
   if (eof_ || bof_) {
     std::string what = column.empty() ? std::string() : " (column " + std::string(column) + ")";
-    ThrowDatabaseError(kNoCurrentRow,
-                       "There is no current row: the row set is at its end" + what);
+    ThrowDatabaseError(kNoCurrentRow, "There is no current row: the row set is at its end" + what);
   }
 }
 

@@ -4,7 +4,9 @@ namespace corvane::data {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -12,7 +14,9 @@ std::string_view Trim(std::string_view text) {
   return text;
 }
 
-char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
 
 }  // namespace
 
@@ -36,7 +40,8 @@ ConnectionString ConnectionString::Parse(std::string_view text) {
   while (i < text.size()) {
     const std::size_t equals = text.find('=', i);
     const std::size_t semicolon = text.find(';', i);
-    if (equals == std::string_view::npos || (semicolon != std::string_view::npos && semicolon < equals)) {
+    if (equals == std::string_view::npos ||
+        (semicolon != std::string_view::npos && semicolon < equals)) {
       if (semicolon == std::string_view::npos) break;
       i = semicolon + 1;  // a part without '=' carries nothing
       continue;

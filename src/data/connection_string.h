@@ -10,8 +10,9 @@
 namespace corvane::data {
 
 struct ConnectionPart {
-  std::string name;   // as written, blanks around it trimmed
-  std::string value;  // unquoted: "..." / '...' (OLE DB) and {...} (ODBC) removed, doubled closers undone
+  std::string name;  // as written, blanks around it trimmed
+  std::string
+      value;  // unquoted: "..." / '...' (OLE DB) and {...} (ODBC) removed, doubled closers undone
 };
 
 class ConnectionString {

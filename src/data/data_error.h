@@ -8,9 +8,9 @@
 namespace corvane::data {
 
 // The classic data-access numbers, so a report reads as operators know it.
-inline constexpr long kItemNotFound = 3265;       // the query returns no column of that name
-inline constexpr long kNoCurrentRow = 3021;       // before the first or after the last row
-inline constexpr long kObjectClosed = 3704;       // the row set or connection is closed
+inline constexpr long kItemNotFound = 3265;  // the query returns no column of that name
+inline constexpr long kNoCurrentRow = 3021;  // before the first or after the last row
+inline constexpr long kObjectClosed = 3704;  // the row set or connection is closed
 // A provider failure whose driver reported native code 0 (the generic provider error number).
 inline constexpr long kProviderError = -2147467259;
 // A connection string that cannot be used (unknown provider, no driver for it).

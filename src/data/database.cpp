@@ -13,7 +13,7 @@ constexpr std::chrono::seconds kConnectionTimeout{10};
 }  // namespace
 
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
-                                               const std::filesystem::path& program_folder) {
+                                         const std::filesystem::path& program_folder) {
   ConnectOptions options;
   options.connection_string = settings.gConnectString + kPasswordPart;
   options.timeout = kConnectionTimeout;

@@ -1,5 +1,6 @@
 #include "data/dialect.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <vector>
@@ -22,8 +23,12 @@ bool IsWordChar(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
          static_cast<unsigned char>(c) >= 0x80;
 }
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 
 // Position one past a quoted run that starts at `i` with `open` and ends with `close`; a doubled
 // closer stands for itself. An unterminated run reaches the end of the text.
@@ -148,21 +153,22 @@ std::string TopToLimit(std::string_view sql) {
   const Token& top_token = tokens[significant[top]];
   std::size_t after = tokens[significant[top + 1]].end;
   while (after < sql.size() && IsBlank(sql[after])) ++after;
+  // LIMIT goes after the last token that is neither a semicolon nor a comment, so a trailing
+  // comment cannot swallow it.
+  std::size_t last = significant.size() - 1;
+  while (last > top + 1 && text(last) == ";") --last;
+  const std::size_t end = std::max(after, tokens[significant[last]].end);
   std::string out(sql.substr(0, top_token.begin));
-  std::string_view rest = sql.substr(after);
-  // The trailing semicolon and blanks go after LIMIT.
-  std::size_t keep = rest.size();
-  while (keep > 0 && (IsBlank(rest[keep - 1]) || rest[keep - 1] == ';')) --keep;
-  out += rest.substr(0, keep);
+  out += sql.substr(after, end - after);
   out += " LIMIT ";
   out += count;
-  out += rest.substr(keep);
+  out += sql.substr(end);
   return out;
 }
 
 std::string UsDateLiteralsToIso(std::string_view sql) {
   const std::vector<Token> tokens = Tokenize(sql);
-  std::vector<std::size_t> significant;  // indexes into tokens
+  std::vector<std::size_t> significant;                 // indexes into tokens
   std::vector<std::size_t> position(tokens.size(), 0);  // token -> index in significant
   for (std::size_t t = 0; t < tokens.size(); ++t) {
     if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {

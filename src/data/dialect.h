@@ -8,7 +8,7 @@
 namespace corvane::data {
 
 struct Dialect {
-  bool has_top = true;       // SQL Server; SQLite and PostgreSQL write "LIMIT n" instead
+  bool has_top = true;         // SQL Server; SQLite and PostgreSQL write "LIMIT n" instead
   bool iso_date_text = false;  // SQLite: dates are ISO text, compared as text
 };
 

@@ -1,8 +1,8 @@
 #include "data/odbc_connection.h"
 
 #include "data/data_error.h"
-#include "data/oledb_translation.h"
 #include "data/odbc_row_set.h"
+#include "data/oledb_translation.h"
 
 namespace corvane::data {
 

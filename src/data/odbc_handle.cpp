@@ -47,8 +47,8 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
                                          static_cast<SQLSMALLINT>(std::size(message)), &length);
     if (!Succeeded(got) || got == SQL_NO_DATA) break;
     if (record == 1) number = native;
-    const std::size_t shown =
-        std::min<std::size_t>(static_cast<std::size_t>(length < 0 ? 0 : length), std::size(message) - 1);
+    const std::size_t shown = std::min<std::size_t>(
+        static_cast<std::size_t>(length < 0 ? 0 : length), std::size(message) - 1);
     if (!records.empty()) records += "; ";
     records += "[" + FromOdbcText(state, 5) + "] " + FromOdbcText(message, shown);
     if (native != 0) records += " (native error " + std::to_string(native) + ")";
@@ -62,8 +62,8 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
 
 std::vector<SQLWCHAR> ToOdbcText(std::string_view utf8) {
   const std::u16string wide = Utf8ToUtf16(utf8);
-  std::vector<SQLWCHAR> out(wide.begin(), wide.end());
-  out.push_back(0);
+  std::vector<SQLWCHAR> out(wide.size() + 1, 0);  // the last one terminates
+  std::copy(wide.begin(), wide.end(), out.begin());
   return out;
 }
 

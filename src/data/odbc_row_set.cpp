@@ -43,8 +43,12 @@ long long OdbcRowSet::WriteRow(const TableWrite& write) {
   return statement->RowCount();
 }
 
-void OdbcRowSet::Release() noexcept { rows_.clear(); }
+void OdbcRowSet::Release() noexcept {
+  rows_.clear();
+}
 
-void OdbcRowSet::CheckConnection() const { session_->CheckOpen(); }
+void OdbcRowSet::CheckConnection() const {
+  session_->CheckOpen();
+}
 
 }  // namespace corvane::data

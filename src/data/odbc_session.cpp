@@ -13,9 +13,10 @@ namespace {
 // Allocated here and not in the member initializer: ODBC 3 behaviour must be asked for before
 // a connection handle can be made.
 OdbcHandle& Odbc3(OdbcHandle& environment) {
-  environment.Check(SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
-                                  reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0),
-                    "asking for ODBC 3 behaviour");
+  environment.Check(
+      SQLSetEnvAttr(environment.get(), SQL_ATTR_ODBC_VERSION,
+                    reinterpret_cast<SQLPOINTER>(static_cast<std::uintptr_t>(SQL_OV_ODBC3)), 0),
+      "asking for ODBC 3 behaviour");
   return environment;
 }
 
@@ -24,8 +25,9 @@ std::string InfoText(const OdbcHandle& connection, SQLUSMALLINT what) {
   SQLSMALLINT length = 0;
   connection.Check(SQLGetInfoW(connection.get(), what, text, sizeof text, &length),
                    "asking the driver about the server");
-  const auto chars = std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR),
-                                           std::size(text) - 1);
+  const auto chars = std::min<std::size_t>(
+      static_cast<std::size_t>(std::max<SQLSMALLINT>(length, 0)) / sizeof(SQLWCHAR),
+      std::size(text) - 1);
   return FromOdbcText(text, chars);
 }
 
@@ -51,7 +53,8 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
       SQLDriverConnectW(connection_.get(), nullptr, text.data(), SQL_NTS, out,
                         static_cast<SQLSMALLINT>(std::size(out)), &out_length, SQL_DRIVER_NOPROMPT);
   connection_.Check(ret, "connecting to the database");
-  connected_ = true;
+  login_.connection = connection_.get();
+  login_.connected = true;
   dbms_name_ = InfoText(connection_, SQL_DBMS_NAME);
   quote_ = InfoText(connection_, SQL_IDENTIFIER_QUOTE_CHAR);
   if (quote_ == " ") quote_.clear();  // the driver quotes nothing
@@ -60,15 +63,18 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   RunSessionSetup();
 }
 
-OdbcSession::~OdbcSession() { Close(); }
+OdbcSession::~OdbcSession() {
+  Close();
+}
 
 void OdbcSession::Close() noexcept {
-  if (connected_) SQLDisconnect(connection_.get());
-  connected_ = false;
+  if (login_.connected) SQLDisconnect(connection_.get());
+  login_.connected = false;
 }
 
 void OdbcSession::CheckOpen() const {
-  if (!connected_) ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+  if (!login_.connected)
+    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
 }
 
 std::vector<std::string> OdbcSession::InstalledDrivers() {
@@ -80,13 +86,14 @@ std::vector<std::string> OdbcSession::InstalledDrivers() {
     SQLWCHAR name[256] = {};
     SQLWCHAR attributes[1024] = {};
     SQLSMALLINT name_length = 0, attributes_length = 0;
-    const SQLRETURN ret = SQLDriversW(environment.get(), direction, name,
-                                      static_cast<SQLSMALLINT>(std::size(name)), &name_length,
-                                      attributes, static_cast<SQLSMALLINT>(std::size(attributes)),
-                                      &attributes_length);
+    const SQLRETURN ret = SQLDriversW(
+        environment.get(), direction, name, static_cast<SQLSMALLINT>(std::size(name)), &name_length,
+        attributes, static_cast<SQLSMALLINT>(std::size(attributes)), &attributes_length);
     if (ret == SQL_NO_DATA) break;
     environment.Check(ret, "listing the installed ODBC drivers");
-    names.push_back(FromOdbcText(name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0)), std::size(name) - 1)));
+    names.push_back(FromOdbcText(
+        name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0)),
+                                    std::size(name) - 1)));
     direction = SQL_FETCH_NEXT;
   }
   return names;

@@ -30,7 +30,7 @@ class OdbcSession {
 
   const std::string& dbms_name() const { return dbms_name_; }
   const Dialect& dialect() const { return dialect_; }
-  bool closed() const { return !connected_; }
+  bool closed() const { return !login_.connected; }
   void CheckOpen() const;
   void Close() noexcept;
 
@@ -45,9 +45,19 @@ class OdbcSession {
  private:
   void RunSessionSetup();
 
+  // Disconnects before the connection handle is freed, also when the constructor fails after
+  // the login.
+  struct Login {
+    SQLHDBC connection = SQL_NULL_HDBC;
+    bool connected = false;
+    ~Login() {
+      if (connected) SQLDisconnect(connection);
+    }
+  };
+
   OdbcHandle environment_;
   OdbcHandle connection_;
-  bool connected_ = false;
+  Login login_;
   std::string dbms_name_;
   std::string quote_;
   Dialect dialect_;

@@ -76,9 +76,12 @@ void OdbcStatement::Bind(SQLUSMALLINT number, const Value& value, bool bit_targe
       break;
     case Value::Type::kDateTime: {
       const DateTime d = value.date();
-      b.timestamp = {static_cast<SQLSMALLINT>(d.year()),   static_cast<SQLUSMALLINT>(d.month()),
-                     static_cast<SQLUSMALLINT>(d.day()),   static_cast<SQLUSMALLINT>(d.hour()),
-                     static_cast<SQLUSMALLINT>(d.minute()), static_cast<SQLUSMALLINT>(d.second()),
+      b.timestamp = {static_cast<SQLSMALLINT>(d.year()),
+                     static_cast<SQLUSMALLINT>(d.month()),
+                     static_cast<SQLUSMALLINT>(d.day()),
+                     static_cast<SQLUSMALLINT>(d.hour()),
+                     static_cast<SQLUSMALLINT>(d.minute()),
+                     static_cast<SQLUSMALLINT>(d.second()),
                      0};
       c_type = SQL_C_TYPE_TIMESTAMP, sql_type = SQL_TYPE_TIMESTAMP, data = &b.timestamp;
       size = 19;
@@ -112,10 +115,10 @@ OdbcResult OdbcStatement::ReadAll() {
     SQLWCHAR name[256] = {};
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
     SQLULEN size = 0;
-    statement_.Check(SQLDescribeColW(statement_.get(), i, name,
-                                     static_cast<SQLSMALLINT>(std::size(name)), &name_length,
-                                     &type, &size, &digits, &nullable),
-                     "describing column " + std::to_string(i));
+    statement_.Check(
+        SQLDescribeColW(statement_.get(), i, name, static_cast<SQLSMALLINT>(std::size(name)),
+                        &name_length, &type, &size, &digits, &nullable),
+        "describing column " + std::to_string(i));
     ColumnInfo column;
     column.name = FromOdbcText(
         name, std::min<std::size_t>(static_cast<std::size_t>(std::max<SQLSMALLINT>(name_length, 0)),
@@ -142,7 +145,8 @@ OdbcResult OdbcStatement::ReadAll() {
   return result;
 }
 
-std::vector<std::vector<std::string>> OdbcStatement::ReadText(std::span<const SQLUSMALLINT> columns) {
+std::vector<std::vector<std::string>> OdbcStatement::ReadText(
+    std::span<const SQLUSMALLINT> columns) {
   std::vector<std::vector<std::string>> rows;
   while (true) {
     const SQLRETURN ret = SQLFetch(statement_.get());
@@ -164,7 +168,8 @@ Value OdbcStatement::ReadColumn(SQLUSMALLINT column, SQLSMALLINT sql_type) {
   switch (sql_type) {
     case SQL_BIT: {
       unsigned char bit = 0;
-      statement_.Check(SQLGetData(statement_.get(), column, SQL_C_BIT, &bit, sizeof bit, &indicator), doing);
+      statement_.Check(
+          SQLGetData(statement_.get(), column, SQL_C_BIT, &bit, sizeof bit, &indicator), doing);
       return indicator == SQL_NULL_DATA ? Value::Null() : Value(bit != 0);
     }
     case SQL_TINYINT:
@@ -172,7 +177,9 @@ Value OdbcStatement::ReadColumn(SQLUSMALLINT column, SQLSMALLINT sql_type) {
     case SQL_INTEGER:
     case SQL_BIGINT: {
       SQLBIGINT number = 0;
-      statement_.Check(SQLGetData(statement_.get(), column, SQL_C_SBIGINT, &number, sizeof number, &indicator), doing);
+      statement_.Check(
+          SQLGetData(statement_.get(), column, SQL_C_SBIGINT, &number, sizeof number, &indicator),
+          doing);
       return indicator == SQL_NULL_DATA ? Value::Null() : Value(static_cast<long long>(number));
     }
     case SQL_REAL:
@@ -181,7 +188,9 @@ Value OdbcStatement::ReadColumn(SQLUSMALLINT column, SQLSMALLINT sql_type) {
     case SQL_NUMERIC:
     case SQL_DECIMAL: {
       double number = 0;
-      statement_.Check(SQLGetData(statement_.get(), column, SQL_C_DOUBLE, &number, sizeof number, &indicator), doing);
+      statement_.Check(
+          SQLGetData(statement_.get(), column, SQL_C_DOUBLE, &number, sizeof number, &indicator),
+          doing);
       return indicator == SQL_NULL_DATA ? Value::Null() : Value(number);
     }
     case SQL_TYPE_DATE:
@@ -191,7 +200,9 @@ Value OdbcStatement::ReadColumn(SQLUSMALLINT column, SQLSMALLINT sql_type) {
     case SQL_TYPE_TIME:
     case SQL_TIME: {
       SQL_TIMESTAMP_STRUCT t{};
-      statement_.Check(SQLGetData(statement_.get(), column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator), doing);
+      statement_.Check(
+          SQLGetData(statement_.get(), column, SQL_C_TYPE_TIMESTAMP, &t, sizeof t, &indicator),
+          doing);
       if (indicator == SQL_NULL_DATA) return Value::Null();
       if (sql_type == SQL_TYPE_TIME || sql_type == SQL_TIME) {
         return Value(FromParts(1899, 12, 30, t.hour, t.minute, t.second));  // a time of day alone

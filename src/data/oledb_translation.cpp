@@ -14,8 +14,7 @@ namespace {
 bool IsSqlServerProvider(std::string_view provider) {
   const std::string p = ToLowerAscii(provider);
   // Version suffixes: "SQLOLEDB.1", "SQLNCLI11", "MSOLEDBSQL19".
-  return p.rfind("sqloledb", 0) == 0 || p.rfind("sqlncli", 0) == 0 ||
-         p.rfind("msoledbsql", 0) == 0;
+  return p.rfind("sqloledb", 0) == 0 || p.rfind("sqlncli", 0) == 0 || p.rfind("msoledbsql", 0) == 0;
 }
 
 bool IsTrue(std::string_view value) {
@@ -75,9 +74,10 @@ std::string TranslateOleDbToOdbc(std::string_view connection_string, const std::
          "' is not supported; use an ODBC connection string or Provider=SQLite");
   }
   if (driver.empty()) {
-    Fail("No SQL Server ODBC driver is installed (looked for 'ODBC Driver 18 for SQL Server', "
-         "'ODBC Driver 17 for SQL Server' and 'FreeTDS') to open the " + provider +
-         " connection string");
+    Fail(
+        "No SQL Server ODBC driver is installed (looked for 'ODBC Driver 18 for SQL Server', "
+        "'ODBC Driver 17 for SQL Server' and 'FreeTDS') to open the " +
+        provider + " connection string");
   }
   const bool freetds = EqualsNoCase(driver, "FreeTDS");
   const bool integrated = IsTrue(parsed.Find("Integrated Security").value_or("")) ||
@@ -88,11 +88,11 @@ std::string TranslateOleDbToOdbc(std::string_view connection_string, const std::
   for (const auto& part : parsed.parts()) {
     const std::string_view name = part.name;
     const std::string& value = part.value;
-    if (IsOneOf(name, {"Provider", "Integrated Security", "Trusted_Connection",
-                       "Persist Security Info", "Connect Timeout", "Connection Timeout",
-                       "OLE DB Services", "Use Procedure for Prepare", "Packet Size",
-                       "Auto Translate", "MultipleActiveResultSets", "MARS Connection",
-                       "DataTypeCompatibility"})) {
+    if (IsOneOf(name,
+                {"Provider", "Integrated Security", "Trusted_Connection", "Persist Security Info",
+                 "Connect Timeout", "Connection Timeout", "OLE DB Services",
+                 "Use Procedure for Prepare", "Packet Size", "Auto Translate",
+                 "MultipleActiveResultSets", "MARS Connection", "DataTypeCompatibility"})) {
       // Handled below or meaningless here: the login timeout is set by the program, and
       // every row set is read whole, so no second active result set is needed.
       continue;
@@ -113,7 +113,8 @@ std::string TranslateOleDbToOdbc(std::string_view connection_string, const std::
       out += OdbcPart("Language", value);
     } else if (IsOneOf(name, {"Use Encryption for Data", "Encrypt"})) {
       encrypt = IsTrue(value) || EqualsNoCase(value, "mandatory") || EqualsNoCase(value, "strict")
-                    ? "yes" : "no";
+                    ? "yes"
+                    : "no";
     } else if (IsOneOf(name, {"Trust Server Certificate", "TrustServerCertificate"})) {
       trust = IsTrue(value) ? "yes" : "no";
     } else {

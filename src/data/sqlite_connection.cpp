@@ -43,7 +43,8 @@ SqliteConnection::SqliteConnection(const ConnectOptions& options) {
   std::filesystem::path file(*source);
   if (file.is_relative() && !options.base_folder.empty()) file = options.base_folder / file;
   database_ = std::make_shared<SqliteDatabase>(
-      file, BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)));
+      file,
+      BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)));
 }
 
 SqliteConnection::~SqliteConnection() {

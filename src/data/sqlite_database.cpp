@@ -10,18 +10,19 @@
 
 namespace corvane::data {
 
-void SqliteCloser::operator()(sqlite3* db) const noexcept { sqlite3_close_v2(db); }
+void SqliteCloser::operator()(sqlite3* db) const noexcept {
+  sqlite3_close_v2(db);
+}
 void SqliteFinalizer::operator()(sqlite3_stmt* statement) const noexcept {
   sqlite3_finalize(statement);
 }
 
 SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
-                               std::chrono::milliseconds busy_timeout)
-{
+                               std::chrono::milliseconds busy_timeout) {
   sqlite3* raw = nullptr;
   // Read-write without CREATE: a mistyped path must fail, never leave a new empty database.
-  const int rc = sqlite3_open_v2(file.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
@@ -29,7 +30,8 @@ SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
                                " (SQLite code " + std::to_string(rc) + ")");
   }
   sqlite3_extended_result_codes(raw, 1);
-  Check(sqlite3_busy_timeout(raw, static_cast<int>(busy_timeout.count())), "setting the busy timeout");
+  Check(sqlite3_busy_timeout(raw, static_cast<int>(busy_timeout.count())),
+        "setting the busy timeout");
   // Opening reads nothing yet; reading the schema finds a file that is no database, or one
   // locked past the wait, here rather than at the first query.
   Check(sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
@@ -46,7 +48,8 @@ void SqliteDatabase::Close() {
 }
 
 void SqliteDatabase::CheckOpen() const {
-  if (closed_) ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+  if (closed_)
+    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
 }
 
 SqliteStatementPtr SqliteDatabase::Take(const std::string& sql) {
@@ -59,8 +62,8 @@ SqliteStatementPtr SqliteDatabase::Take(const std::string& sql) {
     return statement;
   }
   sqlite3_stmt* raw = nullptr;
-  const int rc = sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &raw,
-                                    nullptr);
+  const int rc =
+      sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
   SqliteStatementPtr statement(raw);
   if (rc != SQLITE_OK) Fail(rc, "preparing the query: " + sql);
   if (raw == nullptr) {
@@ -98,7 +101,9 @@ const std::vector<std::string>& SqliteDatabase::PrimaryKey(const std::string& ta
   return primary_keys_[id] = std::move(key);
 }
 
-void SqliteDatabase::Register(SqliteRowSet* row_set) { streaming_.push_back(row_set); }
+void SqliteDatabase::Register(SqliteRowSet* row_set) {
+  streaming_.push_back(row_set);
+}
 
 void SqliteDatabase::Unregister(SqliteRowSet* row_set) noexcept {
   streaming_.erase(std::remove(streaming_.begin(), streaming_.end(), row_set), streaming_.end());
@@ -117,9 +122,9 @@ void SqliteDatabase::Check(int rc, std::string_view doing) const {
 void SqliteDatabase::Fail(int rc, std::string_view doing) const {
   const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
   const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);
-  ThrowDatabaseError(code != 0 ? code : rc,
-                     "SQLite error " + std::to_string(code != 0 ? code : rc) + " while " +
-                         std::string(doing) + ": " + message);
+  ThrowDatabaseError(code != 0 ? code : rc, "SQLite error " +
+                                                std::to_string(code != 0 ? code : rc) + " while " +
+                                                std::string(doing) + ": " + message);
 }
 
 }  // namespace corvane::data

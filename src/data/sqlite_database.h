@@ -68,7 +68,7 @@ class SqliteDatabase {
 
   std::unique_ptr<sqlite3, SqliteCloser> db_;
   bool closed_ = false;
-  std::list<std::pair<std::string, SqliteStatementPtr>> idle_;  // most recently given back first
+  std::list<std::pair<std::string, SqliteStatementPtr>> idle_;    // most recently given back first
   std::map<std::string, std::vector<std::string>> primary_keys_;  // by lower-case table name
   std::vector<SqliteRowSet*> streaming_;
 };

@@ -6,7 +6,9 @@ namespace corvane::data {
 
 namespace {
 
-std::string OrEmpty(const char* text) { return text == nullptr ? std::string() : text; }
+std::string OrEmpty(const char* text) {
+  return text == nullptr ? std::string() : text;
+}
 
 // Names come from the engine's metadata; quoting keeps any of them from being read as SQL.
 std::string Quote(const std::string& name) {
@@ -39,7 +41,9 @@ SqliteRowSet::SqliteRowSet(std::shared_ptr<SqliteDatabase> database, std::string
   if (statement_) database_->Register(this);
 }
 
-SqliteRowSet::~SqliteRowSet() { Release(); }
+SqliteRowSet::~SqliteRowSet() {
+  Release();
+}
 
 std::vector<ColumnInfo> SqliteRowSet::Describe(sqlite3_stmt* statement) {
   std::vector<ColumnInfo> columns;
@@ -118,7 +122,9 @@ void SqliteRowSet::Release() noexcept {
   buffered_.clear();
 }
 
-void SqliteRowSet::CheckConnection() const { database_->CheckOpen(); }
+void SqliteRowSet::CheckConnection() const {
+  database_->CheckOpen();
+}
 
 void SqliteRowSet::StopStatement() noexcept {
   if (statement_) database_->GiveBack(sql_, std::move(statement_));

@@ -25,8 +25,9 @@ std::string IsoText(DateTime d) {
 std::string Text(sqlite3_stmt* statement, int i) {
   const auto* text = sqlite3_column_text(statement, i);
   const int size = sqlite3_column_bytes(statement, i);
-  return text == nullptr ? std::string() : std::string(reinterpret_cast<const char*>(text),
-                                                       static_cast<std::size_t>(size));
+  return text == nullptr
+             ? std::string()
+             : std::string(reinterpret_cast<const char*>(text), static_cast<std::size_t>(size));
 }
 
 }  // namespace

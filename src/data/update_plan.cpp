@@ -14,8 +14,7 @@ bool SameTable(const ColumnInfo& column, const std::string& schema, const std::s
 
 // The row's value of `table`.`key_column`, which must be carried without ambiguity.
 Value KeyValue(const std::vector<ColumnInfo>& columns, const std::vector<Value>& row,
-               const std::string& schema, const std::string& table,
-               const std::string& key_column) {
+               const std::string& schema, const std::string& table, const std::string& key_column) {
   std::optional<Value> found;
   for (std::size_t i = 0; i < columns.size(); ++i) {
     if (!SameTable(columns[i], schema, table) ||

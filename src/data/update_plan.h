@@ -13,11 +13,11 @@
 namespace corvane::data {
 
 struct ColumnInfo {
-  std::string name;          // name or alias, as the query returns it
-  std::string base_schema;   // empty when the engine gives none
-  std::string base_table;    // empty for a computed column
+  std::string name;         // name or alias, as the query returns it
+  std::string base_schema;  // empty when the engine gives none
+  std::string base_table;   // empty for a computed column
   std::string base_column;
-  bool bit_target = false;   // a Boolean written here binds as a bit (else as 1/0)
+  bool bit_target = false;  // a Boolean written here binds as a bit (else as 1/0)
 };
 
 struct TableWrite {

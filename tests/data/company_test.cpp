@@ -38,10 +38,11 @@ class Company : public ::testing::TestWithParam<Engine> {
 };
 
 TEST_P(Company, FirstRowFillsEverySettingAndAnEmptyFaxIsFine) {
-  Insert("(1, 'Corvane Tours', '1 Main St', '', 'Springfield', 'IL', '62701', '555-0100', '',"
-         " 'office@corvane.test', 'corvane.test', 0.5, 0.0825, 'fleet@corvane.test',"
-         " 'alerts@corvane.test', 'Corvane Alerts', 'mail.corvane.test'),"
-         "(2, 'Second', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 1, 2, 'j', 'k', 'l', 'm')");
+  Insert(
+      "(1, 'Corvane Tours', '1 Main St', '', 'Springfield', 'IL', '62701', '555-0100', '',"
+      " 'office@corvane.test', 'corvane.test', 0.5, 0.0825, 'fleet@corvane.test',"
+      " 'alerts@corvane.test', 'Corvane Alerts', 'mail.corvane.test'),"
+      "(2, 'Second', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i', 1, 2, 'j', 'k', 'l', 'm')");
   auto conn = db_->Connect();
   data::LoadCompany(*conn, settings_);
   EXPECT_TRUE(settings_.company_loaded);
@@ -77,8 +78,9 @@ TEST_P(Company, NullInAnyColumnEndsWithInvalidUseOfNull) {
 }
 
 TEST_P(Company, MissingColumnIsADatabaseErrorNamingIt) {
-  db_->Exec("DROP TABLE Company; CREATE TABLE Company (ID INTEGER PRIMARY KEY, Name VARCHAR(20));"
-            "INSERT INTO Company (ID, Name) VALUES (1, 'Corvane');");
+  db_->Exec(
+      "DROP TABLE Company; CREATE TABLE Company (ID INTEGER PRIMARY KEY, Name VARCHAR(20));"
+      "INSERT INTO Company (ID, Name) VALUES (1, 'Corvane');");
   const Error e = LoadError();
   EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
   EXPECT_EQ(e.number(), data::kItemNotFound);

@@ -1,9 +1,10 @@
 // Connection strings: parsing both forms, and the OLE DB to ODBC translation for SQL Server.
+#include "data/connection_string.h"
+
 #include <gtest/gtest.h>
 
 #include "base/error.h"
 #include "data/connection.h"
-#include "data/connection_string.h"
 #include "data/oledb_translation.h"
 #include "data/utf16.h"
 #include "support/postgres_server.h"
@@ -72,8 +73,8 @@ TEST(OleDbTranslation, RefusesWhatItCannotCarryOver) {
 }
 
 TEST(OleDbTranslation, PrefersMicrosoftsNewestDriverThenFreeTds) {
-  EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server",
-                                   "ODBC Driver 18 for SQL Server"}),
+  EXPECT_EQ(ChooseSqlServerDriver(
+                {"FreeTDS", "ODBC Driver 17 for SQL Server", "ODBC Driver 18 for SQL Server"}),
             "ODBC Driver 18 for SQL Server");
   EXPECT_EQ(ChooseSqlServerDriver({"FreeTDS", "ODBC Driver 17 for SQL Server"}),
             "ODBC Driver 17 for SQL Server");
@@ -97,9 +98,9 @@ TEST(OleDbTranslation, ConnectingWithoutAnInstalledDriverSaysSo) {
 TEST(Utf16, RoundTripsAndReplacesMalformedInput) {
   const std::string text = "Jörg – ✓ 🚌";
   EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  EXPECT_EQ(Utf8ToUtf16("🚌").size(), 2u);  // a surrogate pair
-  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");           // cut short
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");    // overlong '/'
+  EXPECT_EQ(Utf8ToUtf16("🚌").size(), 2u);               // a surrogate pair
+  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");          // cut short
+  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong '/'
   EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 

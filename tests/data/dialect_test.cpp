@@ -10,12 +10,14 @@ TEST(Dialect, TopBecomesLimitAtTheEnd) {
   EXPECT_EQ(TopToLimit("select distinct top 10 Name from Bus order by Name;"),
             "select distinct Name from Bus order by Name LIMIT 10;");
   EXPECT_EQ(TopToLimit("  SELECT  TOP 5 ID FROM T  "), "  SELECT  ID FROM T LIMIT 5  ");
+  EXPECT_EQ(TopToLimit("SELECT TOP 2 ID FROM T -- newest\n"),
+            "SELECT ID FROM T LIMIT 2 -- newest\n");
 }
 
 TEST(Dialect, TopElsewhereOrInAnotherFormIsLeftAlone) {
-  for (const char* sql : {"SELECT Top FROM T", "SELECT TOP 50 PERCENT * FROM T",
-                          "SELECT TOP (3) * FROM T", "SELECT 'TOP 1' FROM T",
-                          "UPDATE T SET TOP = 1", "SELECT \"TOP\" 1 FROM T"}) {
+  for (const char* sql :
+       {"SELECT Top FROM T", "SELECT TOP 50 PERCENT * FROM T", "SELECT TOP (3) * FROM T",
+        "SELECT 'TOP 1' FROM T", "UPDATE T SET TOP = 1", "SELECT \"TOP\" 1 FROM T"}) {
     EXPECT_EQ(TopToLimit(sql), sql);
   }
 }
@@ -35,17 +37,17 @@ TEST(Dialect, UsShortDateLiteralsBecomeIsoBoundsByTheirComparison) {
 
 TEST(Dialect, OnlyExactValidDateLiteralsChange) {
   for (const char* sql : {
-           "WHERE Name = '12/7/26'",             // two-digit year
-           "WHERE Name = '13/1/2026'",           // no month 13
-           "WHERE Name = '2/29/2026'",           // not a leap year
-           "WHERE Name = ' 12/7/2026'",          // not exactly the date
-           "WHERE Name = '12/7/2026 10:00'",     // a time of day
-           "WHERE Name = 'It''s 12/7/2026'",     // '' inside a literal
-           "WHERE \"12/7/2026\" = 1",            // a quoted identifier
+           "WHERE Name = '12/7/26'",          // two-digit year
+           "WHERE Name = '13/1/2026'",        // no month 13
+           "WHERE Name = '2/29/2026'",        // not a leap year
+           "WHERE Name = ' 12/7/2026'",       // not exactly the date
+           "WHERE Name = '12/7/2026 10:00'",  // a time of day
+           "WHERE Name = 'It''s 12/7/2026'",  // '' inside a literal
+           "WHERE \"12/7/2026\" = 1",         // a quoted identifier
            "WHERE [12/7/2026] = 1",
-           "WHERE x = 1 -- '12/7/2026'",         // comments
+           "WHERE x = 1 -- '12/7/2026'",  // comments
            "WHERE x = 1 /* '12/7/2026' */",
-           "WHERE Name = '12/7/2026",            // unterminated
+           "WHERE Name = '12/7/2026",  // unterminated
        }) {
     EXPECT_EQ(UsDateLiteralsToIso(sql), sql);
   }

@@ -68,8 +68,9 @@ std::string ConnectFailure(const data::ConnectOptions& options) {
 
 data::ConnectOptions Unreachable(int port, std::chrono::seconds timeout) {
   data::ConnectOptions options;
-  options.connection_string = "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-                              std::to_string(port) + ";Database=x;UID=postgres;PWD=vantorel;";
+  options.connection_string =
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) +
+      ";Database=x;UID=postgres;PWD=vantorel;";
   options.timeout = timeout;
   return options;
 }
@@ -79,8 +80,9 @@ TEST_F(PostgresEngine, SessionReadsUsShortDatesWhateverTheClientEnvironmentSays)
   auto conn = db_->Connect();
   unsetenv("PGDATESTYLE");
   EXPECT_EQ(conn->EngineName(), "PostgreSQL");
-  auto rs = conn->OpenRowSet("SELECT CAST('12/7/2026' AS DATE) AS D, "
-                             "CAST('1/2/2027 10:00:00' AS TIMESTAMP) AS T");
+  auto rs = conn->OpenRowSet(
+      "SELECT CAST('12/7/2026' AS DATE) AS D, "
+      "CAST('1/2/2027 10:00:00' AS TIMESTAMP) AS T");
   EXPECT_EQ(rs->Field("D"), Value(DateTime::FromParts(2026, 12, 7)));
   EXPECT_EQ(rs->Field("T"), Value(DateTime::FromParts(2027, 1, 2, 10, 0, 0)));
 }

@@ -40,7 +40,8 @@ std::string TourDropQuery(const std::string& from, const std::string& to) {
   return "SELECT DISTINCT Tour.TourName,Customer.Name,TourItems.TourID,EndDate,MAX(Invoice.ID) "
          "AS InvoiceNumber FROM TourItems LEFT JOIN Tour ON TourITems.TourID = Tour.ID LEFT JOIN "
          "Customer ON Tour.CustomerID = Customer.ID LEFT JOIN Invoice ON Tour.ID = Invoice.TourID"
-         " WHERE EndDate >= '" + from + "' AND EndDate <= '" + to +
+         " WHERE EndDate >= '" +
+         from + "' AND EndDate <= '" + to +
          "' AND (Tour.Status = 'Contract - Committed' OR Tour.Status = 'Contract - Verbal' OR "
          "Tour.Status = 'Contract - Signed') AND (Invoice.Type = 'Daily' OR Invoice.Type = "
          "'Monthly') GROUP BY Tour.TourName,Customer.Name,TourItems.TourID,EndDate ORDER BY "
@@ -137,8 +138,9 @@ TEST_P(RowSets, ColumnNamesIgnoreLetterCaseAndUnknownOnesAreNamed) {
 
 TEST_P(RowSets, ValuesComeTypedAndNullsStayNull) {
   db_->Exec(kFleetData);
-  db_->Exec("INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
-            " (5, 1, 'Daily', 100.5, 25), (6, 1, 'Daily', NULL, 3);");
+  db_->Exec(
+      "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
+      " (5, 1, 'Daily', 100.5, 25), (6, 1, 'Daily', NULL, 3);");
   auto conn = Connect();
   auto rs = conn->OpenRowSet("SELECT * FROM HexmileTicket WHERE ID = 10");
   EXPECT_EQ(rs->Field("TicketDate"), Value(DateTime::FromParts(2026, 12, 7, 10, 30, 0)));
@@ -152,11 +154,13 @@ TEST_P(RowSets, ValuesComeTypedAndNullsStayNull) {
   EXPECT_TRUE(action->Field("EmailDriver").is_null());
   action->MoveNext();
   EXPECT_EQ(action->Field("EmailDriver"), Value(false));
-  auto balance = conn->OpenRowSet("SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = 5");
+  auto balance =
+      conn->OpenRowSet("SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = 5");
   EXPECT_EQ(balance->Field("Balance"), Value(75.5));
   auto newest = conn->OpenRowSet("SELECT MAX(ID) AS Newest FROM Invoice");
   EXPECT_EQ(newest->Field("Newest"), Value(6));
-  auto null_balance = conn->OpenRowSet("SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = 6");
+  auto null_balance =
+      conn->OpenRowSet("SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = 6");
   EXPECT_TRUE(null_balance->Field("Balance").is_null());
 }
 
@@ -173,9 +177,31 @@ TEST_P(RowSets, NonAsciiTextSurvivesBothWays) {
   EXPECT_FALSE(found->eof());
 }
 
+TEST_P(RowSets, WrittenValuesReadBackAsTheyWereSet) {
+  db_->Exec(kFleetData);
+  auto conn = Connect();
+  auto rs = conn->OpenRowSet("SELECT * FROM HexmileTicket WHERE ID = 10");
+  rs->SetField("Miles", Value::Null());
+  rs->SetField("Location", Value::Null());
+  rs->SetField("TicketDate", DateTime::FromParts(2027, 1, 2, 23, 59, 58));
+  rs->SetField("EnteredDate", DateTime::FromParts(2027, 1, 3));
+  rs->SetField("Priority", 7);
+  rs->Update();
+  rs->Close();
+  auto back = conn->OpenRowSet("SELECT * FROM HexmileTicket WHERE ID = 10");
+  EXPECT_TRUE(back->Field("Miles").is_null());
+  EXPECT_TRUE(back->Field("Location").is_null());
+  EXPECT_EQ(back->Field("TicketDate"), Value(DateTime::FromParts(2027, 1, 2, 23, 59, 58)));
+  EXPECT_EQ(back->Field("EnteredDate"), Value(DateTime::FromParts(2027, 1, 3)));
+  EXPECT_EQ(back->Field("Priority"), Value("7"));
+  auto invoice = conn->OpenRowSet("SELECT ID, Paid FROM Invoice");
+  EXPECT_TRUE(invoice->eof());
+}
+
 TEST_P(RowSets, SecondRowSetOpensAndClosesInsideTheFirst) {
-  db_->Exec("INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
-            " (1, 1, 'Daily', 10, 10), (2, 2, 'Daily', 50, 20), (3, 3, 'Monthly', 5, 30);");
+  db_->Exec(
+      "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
+      " (1, 1, 'Daily', 10, 10), (2, 2, 'Daily', 50, 20), (3, 3, 'Monthly', 5, 30);");
   auto conn = Connect();
   auto outer = conn->OpenRowSet("SELECT ID FROM Invoice ORDER BY ID");
   std::vector<double> balances;
@@ -252,9 +278,8 @@ TEST_P(RowSets, TicketPassMarksEachTicketThroughTheAliasedJoin) {
     EXPECT_TRUE(EqualsTrue(rs->Field("EmailSent")));  // the row shows what was written
     rs->MoveNext();
   }
-  std::sort(seen.begin(), seen.end(), [](const Value& a, const Value& b) {
-    return a.integer() < b.integer();
-  });
+  std::sort(seen.begin(), seen.end(),
+            [](const Value& a, const Value& b) { return a.integer() < b.integer(); });
   EXPECT_EQ(seen, (std::vector<Value>{10, 11}));
   // A true written to the 0/1 column is stored as 1, and the pass finds nothing left.
   EXPECT_EQ(Column(*conn, "SELECT ID FROM HexmileTicket WHERE EmailSent = 1 ORDER BY ID", "ID"),
@@ -274,7 +299,8 @@ TEST_P(RowSets, ActionPassMarksTheActionRowAndNotItsTicket) {
   EXPECT_EQ(rows, 2);
   EXPECT_EQ(Column(*conn, "SELECT ID FROM HexmileAction WHERE EmailSent = 1 ORDER BY ID", "ID"),
             (std::vector<Value>{20, 21, 22}));
-  const auto ticket_mark = Column(*conn, "SELECT EmailSent FROM HexmileTicket WHERE ID = 10", "EmailSent");
+  const auto ticket_mark =
+      Column(*conn, "SELECT EmailSent FROM HexmileTicket WHERE ID = 10", "EmailSent");
   ASSERT_EQ(ticket_mark.size(), 1u);
   EXPECT_FALSE(ticket_mark[0].is_null());
   EXPECT_FALSE(EqualsTrue(ticket_mark[0]));
@@ -308,13 +334,15 @@ TEST_P(RowSets, UpdateThatCannotFindItsRowFails) {
 TEST_P(RowSets, RefusedUpdateCarriesTheEnginesMessage) {
   db_->Exec(kFleetData);
   if (GetParam() == Engine::kSqlite) {
-    db_->Exec("CREATE TRIGGER NoMarks BEFORE UPDATE ON HexmileTicket "
-              "BEGIN SELECT RAISE(ABORT, 'tickets are frozen'); END;");
+    db_->Exec(
+        "CREATE TRIGGER NoMarks BEFORE UPDATE ON HexmileTicket "
+        "BEGIN SELECT RAISE(ABORT, 'tickets are frozen'); END;");
   } else {
-    db_->Exec("CREATE FUNCTION no_marks() RETURNS trigger LANGUAGE plpgsql AS "
-              "$$ BEGIN RAISE EXCEPTION 'tickets are frozen'; END $$;"
-              "CREATE TRIGGER no_marks BEFORE UPDATE ON HexmileTicket "
-              "FOR EACH ROW EXECUTE FUNCTION no_marks();");
+    db_->Exec(
+        "CREATE FUNCTION no_marks() RETURNS trigger LANGUAGE plpgsql AS "
+        "$$ BEGIN RAISE EXCEPTION 'tickets are frozen'; END $$;"
+        "CREATE TRIGGER no_marks BEFORE UPDATE ON HexmileTicket "
+        "FOR EACH ROW EXECUTE FUNCTION no_marks();");
   }
   auto conn = Connect();
   auto rs = conn->OpenRowSet(kTicketQuery);

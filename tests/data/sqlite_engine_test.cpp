@@ -86,8 +86,9 @@ TEST(SqliteEngine, DeclaredTypeDecidesHowStoredValuesRead) {
                    "INSERT INTO T VALUES (1, '2026-12-07', 'next week', 1, 12.5, 3, 42);"
                    "INSERT INTO T VALUES (2, NULL, '2026-12-07T08:15:00', 0, 7, 2.25, 'x');");
   auto conn = data::Connect(SqliteOptions(dir));
-  auto rs = conn->OpenRowSet("SELECT T.*, D AS Alias, ID * 2 AS Twice, M / 2 AS Half, "
-                             "'lit' AS Lit FROM T ORDER BY ID");
+  auto rs = conn->OpenRowSet(
+      "SELECT T.*, D AS Alias, ID * 2 AS Twice, M / 2 AS Half, "
+      "'lit' AS Lit FROM T ORDER BY ID");
   EXPECT_EQ(rs->Field("D"), Value(DateTime::FromParts(2026, 12, 7)));
   EXPECT_EQ(rs->Field("Alias"), Value(DateTime::FromParts(2026, 12, 7)));
   EXPECT_EQ(rs->Field("DT"), Value("next week"));  // not ISO: stays text
@@ -130,8 +131,9 @@ TEST(SqliteEngine, WrittenValuesKeepTheFileConventions) {
 
 TEST(SqliteEngine, RowSetsOutliveAClosedConnectionSafely) {
   TempDir dir;
-  CreateSqliteFile(dir / "shop.db", "CREATE TABLE T (ID INTEGER PRIMARY KEY);"
-                                    "INSERT INTO T VALUES (1), (2);");
+  CreateSqliteFile(dir / "shop.db",
+                   "CREATE TABLE T (ID INTEGER PRIMARY KEY);"
+                   "INSERT INTO T VALUES (1), (2);");
   auto conn = data::Connect(SqliteOptions(dir));
   auto rs = conn->OpenRowSet("SELECT ID FROM T");
   conn->Close();

@@ -11,13 +11,27 @@ namespace corvane {
 
 void PrintTo(const Value& value, std::ostream* out) {
   switch (value.type()) {
-    case Value::Type::kEmpty: *out << "Empty"; break;
-    case Value::Type::kNull: *out << "Null"; break;
-    case Value::Type::kBoolean: *out << (value.boolean() ? "True" : "False"); break;
-    case Value::Type::kInteger: *out << value.integer(); break;
-    case Value::Type::kDouble: *out << value.real() << " (double)"; break;
-    case Value::Type::kDateTime: *out << "#" << GeneralDate(value.date()) << "#"; break;
-    case Value::Type::kText: *out << '"' << value.text() << '"'; break;
+    case Value::Type::kEmpty:
+      *out << "Empty";
+      break;
+    case Value::Type::kNull:
+      *out << "Null";
+      break;
+    case Value::Type::kBoolean:
+      *out << (value.boolean() ? "True" : "False");
+      break;
+    case Value::Type::kInteger:
+      *out << value.integer();
+      break;
+    case Value::Type::kDouble:
+      *out << value.real() << " (double)";
+      break;
+    case Value::Type::kDateTime:
+      *out << "#" << GeneralDate(value.date()) << "#";
+      break;
+    case Value::Type::kText:
+      *out << '"' << value.text() << '"';
+      break;
   }
 }
 
@@ -36,8 +50,8 @@ std::string SchemaText(Engine engine) {
 
 void CreateSqliteFile(const std::filesystem::path& file, const std::string& sql) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
   char* error = nullptr;
   if (rc != SQLITE_OK || sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -77,6 +91,8 @@ data::ConnectOptions TestDatabase::Options() const {
   return options;
 }
 
-std::unique_ptr<data::Connection> TestDatabase::Connect() const { return data::Connect(Options()); }
+std::unique_ptr<data::Connection> TestDatabase::Connect() const {
+  return data::Connect(Options());
+}
 
 }  // namespace corvane::testing

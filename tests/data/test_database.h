@@ -5,9 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <ostream>
 #include <memory>
 #include <optional>
+#include <ostream>
 #include <string>
 
 #include "base/value.h"
@@ -50,16 +50,15 @@ class TestDatabase {
 void CreateSqliteFile(const std::filesystem::path& file, const std::string& sql);
 std::string SchemaText(Engine engine);
 
-
 }  // namespace corvane::testing
 
 // Skips the test without PostgreSQL, or fails it when services are required.
-#define CORVANE_REQUIRE_POSTGRES()                                                        \
-  do {                                                                                    \
-    if (!::corvane::testing::PostgresServer::Installed()) {                               \
-      if (::corvane::testing::PostgresServer::Required()) {                               \
+#define CORVANE_REQUIRE_POSTGRES()                                                            \
+  do {                                                                                        \
+    if (!::corvane::testing::PostgresServer::Installed()) {                                   \
+      if (::corvane::testing::PostgresServer::Required()) {                                   \
         FAIL() << "PostgreSQL 15 / psqlODBC is not installed and CORVANE_REQUIRE_SERVICES=1"; \
-      }                                                                                   \
-      GTEST_SKIP() << "PostgreSQL 15 / psqlODBC is not installed";                        \
-    }                                                                                     \
+      }                                                                                       \
+      GTEST_SKIP() << "PostgreSQL 15 / psqlODBC is not installed";                            \
+    }                                                                                         \
   } while (0)

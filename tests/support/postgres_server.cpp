@@ -70,11 +70,10 @@ PostgresServer::PostgresServer() {
 
   ProcessOptions options;
   options.run_as_user = ServerUser();
-  const ProcessResult init = Run({(kBin / "initdb").string(), "-D", data_.string(), "-U",
-                                  "postgres", "-A", "scram-sha-256",
-                                  "--pwfile=" + password_file.string(), "-E", "UTF8",
-                                  "--locale=C.UTF-8", "--no-sync"},
-                                 options);
+  const ProcessResult init = Run(
+      {(kBin / "initdb").string(), "-D", data_.string(), "-U", "postgres", "-A", "scram-sha-256",
+       "--pwfile=" + password_file.string(), "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+      options);
   if (init.exit_status != 0) throw std::runtime_error("initdb failed: " + init.err);
   // A port can be taken between FreePort and the bind: try a few.
   for (int attempt = 0; attempt < 3 && !server_; ++attempt) Start();
@@ -145,8 +144,10 @@ std::string PostgresServer::OdbcConnectionString(const std::string& database) co
 void UsePrivateOdbcConfig() {
   static const std::unique_ptr<TempDir> folder = [] {
     auto dir = std::make_unique<TempDir>();
-    WriteFile(*dir / "odbcinst.ini", "[PostgreSQL Unicode]\nDescription=psqlODBC for the tests\n"
-                                     "Driver=" + PsqlOdbcDriver().string() + "\n");
+    WriteFile(*dir / "odbcinst.ini",
+              "[PostgreSQL Unicode]\nDescription=psqlODBC for the tests\n"
+              "Driver=" +
+                  PsqlOdbcDriver().string() + "\n");
     WriteFile(*dir / "odbc.ini", "");
     setenv("ODBCSYSINI", dir->path().c_str(), 1);
     setenv("ODBCINI", (*dir / "odbc.ini").c_str(), 1);
