@@ -155,7 +155,9 @@ HeaderTokens MailboxTokens(std::string_view display_name, std::string_view addre
   } else {
     tokens = EncodedWords(display_name, kHeaderLineLimit - header_name.size() - 2);
   }
-  tokens.push_back("<" + std::string(address) + ">");
+  std::string angle_addr = "<";  // built by appends: GCC 12 warns falsely on "<" + std::string
+  angle_addr.append(address).append(">");
+  tokens.push_back(std::move(angle_addr));
   return tokens;
 }
 

@@ -45,7 +45,9 @@ std::string AddressList(std::string_view header, const OutgoingMessage& message,
 }  // namespace
 
 std::string MakeMessageId(std::string_view token, std::string_view from_address) {
-  return "<" + std::string(token) + "@" + std::string(DomainOf(from_address)) + ">";
+  std::string id = "<";  // appends: GCC 12 warns falsely on "<" + std::string
+  id.append(token).append("@").append(DomainOf(from_address)).append(">");
+  return id;
 }
 
 ComposedMessage ComposeMessage(const OutgoingMessage& message, const MessageStamp& stamp,
