@@ -19,7 +19,7 @@ std::string UniqueTokens::Next() {
   std::tm utc{};
   gmtime_r(&now, &utc);
   char text[96];
-  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d.%ld.%" PRIu64 ".%016" PRIx64,
+  std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d.%ld.%06" PRIu64 ".%016" PRIx64,
                 utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min,
                 utc.tm_sec, static_cast<long>(getpid()), ++counter_, random_());
   return text;

@@ -13,8 +13,8 @@ class UniqueTokens {
  public:
   UniqueTokens();  // seeds its random bits from std::random_device
 
-  // "20261208T063300.4711.1.9f3a0c1d2e4b5a69": only letters, digits and dots (a dot-atom,
-  // also a safe file name).
+  // "20261208T063300.4711.000001.9f3a0c1d2e4b5a69": only letters, digits and dots (a dot-atom,
+  // also a safe file name); names of one process sort in the order they were made.
   std::string Next();
 
  private:
