@@ -77,8 +77,8 @@ void CheckMailbox(std::string_view address, std::string_view what) {
   if (address.size() > kMaxAddress) ThrowRefused(what, Quoted(address) + " is too long");
   const std::size_t at = address.rfind('@');
   const std::string_view local = at == std::string_view::npos ? address : address.substr(0, at);
-  const bool local_ok = local.size() <= kMaxLocalPart &&
-                        (IsDotAtom(local) || IsSimpleQuotedString(local));
+  const bool local_ok =
+      local.size() <= kMaxLocalPart && (IsDotAtom(local) || IsSimpleQuotedString(local));
   if (at == std::string_view::npos || !local_ok || !IsHostName(address.substr(at + 1))) {
     ThrowRefused(what, Quoted(address) + " is not a single mailbox (local@domain)");
   }

@@ -6,7 +6,7 @@
 
 namespace corvane::mail {
 
-// Fails (ThrowRefused) unless `address` is one addr-spec (RFC 5322 §3.4.1), kept strict:
+// Fails (ThrowRefused) unless `address` is one bare address (RFC 5322 §3.4.1), kept strict:
 // local@domain; the local part a dot-atom or a quoted string of printable ASCII without
 // backslash, '@' or angle brackets; the domain host-name labels (letters, digits, hyphens);
 // ASCII only; at most 64 octets before the '@' and 254 in all (RFC 5321 §4.5.3.1). An empty

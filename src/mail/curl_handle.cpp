@@ -13,7 +13,9 @@ CurlGlobal::CurlGlobal() {
   }
 }
 
-CurlGlobal::~CurlGlobal() { curl_global_cleanup(); }
+CurlGlobal::~CurlGlobal() {
+  curl_global_cleanup();
+}
 
 void CheckCurl(CURLcode code, std::string_view what) {
   if (code == CURLE_OK) return;

@@ -36,7 +36,9 @@ void DeliveringMailMessage::SetSubject(std::string_view subject) {
   message_.subject = ToUtf8(subject);
 }
 
-void DeliveringMailMessage::SetBody(std::string_view body) { message_.body = ToUtf8(body); }
+void DeliveringMailMessage::SetBody(std::string_view body) {
+  message_.body = ToUtf8(body);
+}
 
 long DeliveringMailMessage::Send(std::string_view server, const PlainArg& time_limit) {
   if (message_.from_address.empty()) ThrowRefused("message", "has no sender address");

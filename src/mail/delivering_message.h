@@ -19,8 +19,7 @@ class DeliveringMailMessage final : public MailMessage {
   // subject holding CR, LF or NUL; text that is not UTF-8 is taken as Windows-1252.
   void SetFromAddress(std::string_view address) override;
   void SetFromName(std::string_view name) override;
-  void AddRecipient(std::string_view address, const PlainArg& name,
-                    const PlainArg& kind) override;
+  void AddRecipient(std::string_view address, const PlainArg& name, const PlainArg& kind) override;
   void SetSubject(std::string_view subject) override;
   void SetBody(std::string_view body) override;
   // Fails without connecting when no sender or recipient was set, or the time limit or the

@@ -8,8 +8,8 @@ namespace {
 
 constexpr std::string_view kWordStart = "=?utf-8?q?";
 constexpr std::string_view kWordEnd = "?=";
-constexpr std::size_t kMaxEncodedWord = 75;      // RFC 2047 §2
-constexpr std::size_t kMaxPlainWord = 60;        // longer words could not be folded in time
+constexpr std::size_t kMaxEncodedWord = 75;  // RFC 2047 §2
+constexpr std::size_t kMaxPlainWord = 60;    // longer words could not be folded in time
 constexpr std::size_t kMaxQuotedName = 60;
 constexpr char kHex[] = "0123456789ABCDEF";
 

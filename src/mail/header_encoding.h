@@ -27,7 +27,7 @@ std::string FoldHeader(std::string_view name, const HeaderTokens& tokens);
 HeaderTokens UnstructuredTokens(std::string_view text, std::string_view header_name);
 
 // A mailbox (RFC 5322 §3.4): "address" alone when the name is empty, else the display name as
-// atoms, as a quoted string (§3.2.4) when it holds specials, or as encoded words, then
+// atoms, as a quoted string (§3.2.4) when it holds other characters, or as encoded words, then
 // "<address>".
 HeaderTokens MailboxTokens(std::string_view display_name, std::string_view address,
                            std::string_view header_name);

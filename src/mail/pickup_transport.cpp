@@ -16,8 +16,8 @@ namespace corvane::mail {
 namespace {
 
 [[noreturn]] void FailWith(int error, const std::string& doing, const std::filesystem::path& path) {
-  ThrowMailFailure(error, "mail: cannot " + doing + " " + Quoted(path.string()) + ": " +
-                              std::strerror(error));
+  ThrowMailFailure(
+      error, "mail: cannot " + doing + " " + Quoted(path.string()) + ": " + std::strerror(error));
 }
 
 // An open file descriptor, closed on every path.

@@ -10,8 +10,10 @@ void MailSender::SendMsg(const Value& MsgFrom, const Value& MsgFromName, const V
   const PlainArg zero{0LL};
   // The unique_ptr releases the object whichever step fails.
   std::unique_ptr<MailMessage> message = component_.Create();
-  if (!message) throw Error(ErrorKind::kMail, errnum::kInvalidProcedureCall,
-                            "mail: the mail component gave no message object");
+  if (!message) {
+    throw Error(ErrorKind::kMail, errnum::kInvalidProcedureCall,
+                "mail: the mail component gave no message object");
+  }
   message->SetSevenBit(true);
   message->SetOpportunisticTls(true);
   message->SetFromAddress(ToText(MsgFrom, "MsgFrom"));

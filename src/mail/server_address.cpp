@@ -32,7 +32,8 @@ bool IsValidHost(std::string_view host) {
     });
   }
   return !host.empty() && host.size() <= 253 && host.front() != '.' && host.front() != '-' &&
-         host.find("..") == std::string_view::npos && std::all_of(host.begin(), host.end(), IsHostChar);
+         host.find("..") == std::string_view::npos &&
+         std::all_of(host.begin(), host.end(), IsHostChar);
 }
 
 int ParsePort(std::string_view digits, std::string_view text) {
@@ -134,9 +135,8 @@ std::string ServerAddress::Describe() const {
 ServerAddress ParseServerAddress(std::string_view text,
                                  const std::filesystem::path& program_folder) {
   if (text.empty()) ThrowRefused(kWhat, "is empty; no server to send through");
-  if (std::any_of(text.begin(), text.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
-      })) {
+  if (std::any_of(text.begin(), text.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
     ThrowRefused(kWhat, Quoted(text) + " contains control characters");
   }
   ServerAddress out;

@@ -13,10 +13,10 @@
 namespace corvane::mail {
 
 enum class ServerKind {
-  kRelay,      // host[:port]: opportunistic STARTTLS, no certificate check, no credentials
-  kSmtpUrl,    // smtp://: certificate verified; STARTTLS required when credentials are given
-  kSmtpsUrl,   // smtps://: implicit TLS, certificate verified
-  kPickup,     // pickup:folder
+  kRelay,     // host[:port]: opportunistic STARTTLS, no certificate check, no credentials
+  kSmtpUrl,   // smtp://: certificate verified; STARTTLS required when credentials are given
+  kSmtpsUrl,  // smtps://: implicit TLS, certificate verified
+  kPickup,    // pickup:folder
 };
 
 struct ServerAddress {
@@ -24,8 +24,8 @@ struct ServerAddress {
   std::string host;  // a host name, dotted IPv4 or a bracketed IPv6 address
   int port = 0;
   bool has_credentials = false;
-  std::string user;      // percent-decoded
-  std::string password;  // percent-decoded
+  std::string user;              // percent-decoded
+  std::string password;          // percent-decoded
   std::filesystem::path folder;  // pickup: absolute, resolved against the program folder
 
   // The URL libcurl connects to, without credentials: "smtp://host:port".

@@ -24,7 +24,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
-    : server_(std::move(server)), connect_timeout_(options.connect_timeout),
+    : server_(std::move(server)),
+      connect_timeout_(options.connect_timeout),
       handle_(curl_easy_init()) {
   if (!handle_) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
   CURL* h = handle_.get();
@@ -146,10 +147,11 @@ void SmtpTransport::NoteReply(std::string_view line) {
 }
 
 void SmtpTransport::Fail(CURLcode code) {
-  long reply = 0;
-  curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &reply);
-  std::string text = "mail: sending through " + server_.Describe() + " failed: " +
-                     curl_easy_strerror(code) + " (curl " + std::to_string(code) + ")";
+  long reply = 0;  // stays 0 if libcurl cannot say: the failure itself is reported either way
+  (void)curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &reply);
+  std::string text = "mail: sending through " + server_.Describe() +
+                     " failed: " + curl_easy_strerror(code) + " (curl " + std::to_string(code) +
+                     ")";
   if (error_buffer_[0] != '\0') text += ": " + std::string(error_buffer_);
   if (reply != 0) text += "; reply code " + std::to_string(reply);
   const std::string& said = last_refusal_.empty() ? last_reply_ : last_refusal_;

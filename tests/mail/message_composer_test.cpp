@@ -189,7 +189,8 @@ TEST(MessageComposer, WithoutSevenBitAPlainBodyTravelsUnencoded) {
   ExpectLineRules(utf8.eight_bit, false);
 
   // A body that could not survive unencoded is quoted-printable whatever the setting says.
-  for (const std::string& body : std::vector<std::string>{"bare\nLF\r\n", "no end", std::string(999, 'x') + "\r\n"}) {
+  for (const std::string& body :
+       std::vector<std::string>{"bare\nLF\r\n", "no end", std::string(999, 'x') + "\r\n"}) {
     m.body = body;
     const ComposedMessage c = Compose(m);
     EXPECT_TRUE(c.eight_bit.empty()) << body;
@@ -214,9 +215,10 @@ TEST(MessageComposer, DatesAndMessageIdsFollowTheirSyntax) {
     ASSERT_TRUE(seen.insert(token).second) << token;
   }
   EXPECT_EQ(MakeMessageId("a.b", "alerts@corvanetours.com"), "<a.b@corvanetours.com>");
-  const ReceivedMessage r = testing::DecodeMessage(ComposeMessage(
-      Alert(), {MailDateNow(), MakeMessageId(tokens.Next(), "x@corvanetours.com")},
-      BccHeader::kOmit).seven_bit);
+  const ReceivedMessage r = testing::DecodeMessage(
+      ComposeMessage(Alert(), {MailDateNow(), MakeMessageId(tokens.Next(), "x@corvanetours.com")},
+                     BccHeader::kOmit)
+          .seven_bit);
   EXPECT_EQ(r.defects, std::vector<std::string>{});
   EXPECT_TRUE(r.message_id.ends_with("@corvanetours.com>")) << r.message_id;
 }

@@ -1,7 +1,6 @@
 // The pickup folder: one complete .eml file per message, written atomically, nothing left
 // behind by a failed write.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -36,8 +35,8 @@ TEST(PickupFolder, EachMessageBecomesOneCompleteFileBesideTheProgram) {
   const MailSender sender(component, server);
   sender.SendMsg("alerts@corvanetours.com", "Corvane Alert", "dispatch@corvanetours.com",
                  "Tour Drop with open invoice", "Tour: Alps\r\n.\r\nGrüße\n");
-  sender.SendMsg("alerts@corvanetours.com", "Corvane Alert", "second@corvanetours.com",
-                 "Second", "B\r\n");
+  sender.SendMsg("alerts@corvanetours.com", "Corvane Alert", "second@corvanetours.com", "Second",
+                 "B\r\n");
   TestMessage m;
   EXPECT_EQ(SendOne(component, server, m), 0);  // no server, no reply code
 
@@ -56,11 +55,11 @@ TEST(PickupFolder, EachMessageBecomesOneCompleteFileBesideTheProgram) {
     recipients.push_back(message.to.at(0).address);
   }
   std::sort(recipients.begin(), recipients.end());
-  EXPECT_EQ(recipients, (std::vector<std::string>{"dispatch@corvanetours.com",
-                                                  "dispatch@corvanetours.com",
-                                                  "second@corvanetours.com"}));
-  const auto first = std::find_if(r.begin(), r.end(),
-                                  [](const auto& x) { return x.subject.starts_with("Tour"); });
+  EXPECT_EQ(recipients,
+            (std::vector<std::string>{"dispatch@corvanetours.com", "dispatch@corvanetours.com",
+                                      "second@corvanetours.com"}));
+  const auto first =
+      std::find_if(r.begin(), r.end(), [](const auto& x) { return x.subject.starts_with("Tour"); });
   ASSERT_NE(first, r.end());
   EXPECT_EQ(first->body, "Tour: Alps\r\n.\r\nGrüße\n");
   EXPECT_EQ(first->from_name, "Corvane Alert");

@@ -51,7 +51,8 @@ TEST(SendMsg, TwoCallsUseTwoObjectsAndTheSecondHasOnlyItsOwnRecipient) {
   sender.SendMsg("f@x.example", "F", "first@x.example", "S", "B");
   sender.SendMsg("f@x.example", "F", "second@x.example", "S", "B");
   std::vector<MailCall> expected = Sequence(1, "f@x.example", "F", "first@x.example", "S", "B");
-  const std::vector<MailCall> second = Sequence(2, "f@x.example", "F", "second@x.example", "S", "B");
+  const std::vector<MailCall> second =
+      Sequence(2, "f@x.example", "F", "second@x.example", "S", "B");
   expected.insert(expected.end(), second.begin(), second.end());
   EXPECT_EQ(component.calls(), expected);
   EXPECT_EQ(component.Messages()[1].to, std::vector<std::string>{"second@x.example"});
@@ -103,7 +104,8 @@ TEST(SendMsg, ANullStopsAtItsOwnStepWithNothingSentAndTheObjectReleased) {
     // Create and the two settings, the steps before the Null, then the release.
     const std::vector<MailCall>& calls = component.calls();
     ASSERT_EQ(calls.size(), 3 + null_at + 1);
-    EXPECT_EQ(calls[2 + null_at].operation, null_at == 0 ? "SetOpportunisticTls" : steps[null_at - 1]);
+    EXPECT_EQ(calls[2 + null_at].operation,
+              null_at == 0 ? "SetOpportunisticTls" : steps[null_at - 1]);
     EXPECT_EQ(calls.back().operation, "Release");
     EXPECT_TRUE(component.Messages()[0].sent_through.empty());
     EXPECT_EQ(component.live_objects(), 0);

@@ -149,7 +149,9 @@ TEST(SmtpDelivery, TextThatIsNotUtf8ArrivesConvertedFromWindows1252) {
   TestMessage m;
   m.from_name = "Caf\xE9";
   m.subject = "\x93Tour\x94 \x80 25";
-  m.body = "Stra\xDF" "e\r\n";
+  m.body =
+      "Stra\xDF"
+      "e\r\n";
   SendOne(component, server.host_port(), m);
   const ReceivedMessage r = server.Messages().at(0);
   EXPECT_EQ(r.from_name, "Café");

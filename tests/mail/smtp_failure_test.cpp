@@ -1,8 +1,7 @@
 // Every way a send can fail is an Error of kind kMail carrying curl's code and the server's
 // reply; none is a value nobody reads. Faults come from postfix's smtp-sink.
-#include <gtest/gtest.h>
-
 #include <curl/curl.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <chrono>
@@ -40,8 +39,7 @@ TEST(SmtpFailures, RefusalsAndDroppedConnectionsAreErrorsWithTheServersReply) {
     SmtpSink sink(fault.sink_options);
     DeliveringMailComponent component("/nonexistent", {});
     const Error error = ExpectMailError([&] { SendOne(component, sink.host_port()); });
-    EXPECT_NE(std::find(fault.codes.begin(), fault.codes.end(), error.number()),
-              fault.codes.end())
+    EXPECT_NE(std::find(fault.codes.begin(), fault.codes.end(), error.number()), fault.codes.end())
         << error.what();
     EXPECT_NE(error.description().find(fault.reply), std::string::npos) << error.what();
     EXPECT_NE(error.description().find(sink.host_port()), std::string::npos) << error.what();

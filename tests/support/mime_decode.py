@@ -19,6 +19,10 @@ def _hex(value):
     return value.hex()
 
 
+def _address(mailbox):
+    return f"{mailbox.username}@{mailbox.domain}" if mailbox.domain else mailbox.username
+
+
 def _out(key, value):
     sys.stdout.write(f"{key} {_hex(value)}\n")
 
@@ -34,12 +38,12 @@ def decode(path):
     sender = message["From"]
     if sender is not None and sender.addresses:
         _out("from_name", sender.addresses[0].display_name)
-        _out("from_addr", sender.addresses[0].addr_spec)
+        _out("from_addr", _address(sender.addresses[0]))
     for header in ("To", "Cc", "Bcc"):
         field = message[header]
         if field is not None:
             for address in field.addresses:
-                _out(header.lower(), address.display_name + "\x00" + address.addr_spec)
+                _out(header.lower(), address.display_name + "\x00" + _address(address))
     for key, header in (("subject", "Subject"), ("date", "Date"), ("message_id", "Message-ID"),
                         ("cte", "Content-Transfer-Encoding")):
         if message[header] is not None:

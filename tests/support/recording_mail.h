@@ -16,9 +16,9 @@
 namespace corvane::testing {
 
 struct MailCall {
-  int object = 0;         // 1 for the first object created, 2 for the next, ...
-  std::string operation;  // Create, SetSevenBit, SetOpportunisticTls, SetFromAddress,
-                          // SetFromName, AddRecipient, SetSubject, SetBody, Send, Release
+  int object = 0;                 // 1 for the first object created, 2 for the next, ...
+  std::string operation;          // Create, SetSevenBit, SetOpportunisticTls, SetFromAddress,
+                                  // SetFromName, AddRecipient, SetSubject, SetBody, Send, Release
   std::vector<std::string> args;  // texts as given; Booleans "true"/"false"; a PlainArg as
                                   // "int:0", "bool:false", "double:0.5" or "text:..."
   bool operator==(const MailCall&) const = default;
@@ -62,13 +62,20 @@ class RecordingMailComponent final : public mail::MailComponent {
       if (call.object < 1 || static_cast<std::size_t>(call.object) > messages.size()) continue;
       RecordedMessage& m = messages[static_cast<std::size_t>(call.object) - 1];
       const std::string first = call.args.empty() ? std::string() : call.args[0];
-      if (call.operation == "SetFromAddress") m.from = first;
-      else if (call.operation == "SetFromName") m.from_name = first;
-      else if (call.operation == "AddRecipient") m.to.push_back(first);
-      else if (call.operation == "SetSubject") m.subject = first;
-      else if (call.operation == "SetBody") m.body = first;
-      else if (call.operation == "Send") m.sent_through.push_back(first);
-      else if (call.operation == "Release") m.released = true;
+      if (call.operation == "SetFromAddress")
+        m.from = first;
+      else if (call.operation == "SetFromName")
+        m.from_name = first;
+      else if (call.operation == "AddRecipient")
+        m.to.push_back(first);
+      else if (call.operation == "SetSubject")
+        m.subject = first;
+      else if (call.operation == "SetBody")
+        m.body = first;
+      else if (call.operation == "Send")
+        m.sent_through.push_back(first);
+      else if (call.operation == "Release")
+        m.released = true;
     }
     return messages;
   }

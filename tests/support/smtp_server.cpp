@@ -17,7 +17,9 @@ namespace fs = std::filesystem;
 constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kSmtpSink = "/usr/sbin/smtp-sink";
 
-fs::path SupportFolder() { return fs::path(CORVANE_SOURCE_DIR) / "tests" / "support"; }
+fs::path SupportFolder() {
+  return fs::path(CORVANE_SOURCE_DIR) / "tests" / "support";
+}
 
 std::string FromHex(std::string_view hex) {
   std::string out;
@@ -35,22 +37,38 @@ MailboxField SplitMailbox(const std::string& value) {
 
 // Applies one "key value" line of mime_decode.py or of an .env file.
 void Apply(ReceivedMessage& m, const std::string& key, const std::string& value) {
-  if (key == "from_name") m.from_name = value;
-  else if (key == "from_addr") m.from_address = value;
-  else if (key == "to") m.to.push_back(SplitMailbox(value));
-  else if (key == "cc") m.cc.push_back(SplitMailbox(value));
-  else if (key == "bcc") m.bcc.push_back(SplitMailbox(value));
-  else if (key == "subject") m.subject = value;
-  else if (key == "date") m.date = value;
-  else if (key == "message_id") m.message_id = value;
-  else if (key == "content_type") m.content_type = value;
-  else if (key == "charset") m.charset = value;
-  else if (key == "cte") m.transfer_encoding = value;
-  else if (key == "defect") m.defects.push_back(value);
-  else if (key == "body") m.body = value;
-  else if (key == "from") m.envelope_from = value;
-  else if (key == "rcpt") m.recipients.push_back(value);
-  else if (key == "auth") m.auth_user = value;
+  if (key == "from_name")
+    m.from_name = value;
+  else if (key == "from_addr")
+    m.from_address = value;
+  else if (key == "to")
+    m.to.push_back(SplitMailbox(value));
+  else if (key == "cc")
+    m.cc.push_back(SplitMailbox(value));
+  else if (key == "bcc")
+    m.bcc.push_back(SplitMailbox(value));
+  else if (key == "subject")
+    m.subject = value;
+  else if (key == "date")
+    m.date = value;
+  else if (key == "message_id")
+    m.message_id = value;
+  else if (key == "content_type")
+    m.content_type = value;
+  else if (key == "charset")
+    m.charset = value;
+  else if (key == "cte")
+    m.transfer_encoding = value;
+  else if (key == "defect")
+    m.defects.push_back(value);
+  else if (key == "body")
+    m.body = value;
+  else if (key == "from")
+    m.envelope_from = value;
+  else if (key == "rcpt")
+    m.recipients.push_back(value);
+  else if (key == "auth")
+    m.auth_user = value;
 }
 
 // Lines "key hex" (hex-encoded values) or "peer N" / "tls N".
@@ -62,9 +80,12 @@ void ApplyLines(ReceivedMessage& m, const std::string& text) {
     if (blank == std::string::npos) continue;
     const std::string key = line.substr(0, blank);
     const std::string value = line.substr(blank + 1);
-    if (key == "peer") m.peer_port = std::stoi(value);
-    else if (key == "tls") m.tls = value == "1";
-    else Apply(m, key, FromHex(value));
+    if (key == "peer")
+      m.peer_port = std::stoi(value);
+    else if (key == "tls")
+      m.tls = value == "1";
+    else
+      Apply(m, key, FromHex(value));
   }
 }
 
@@ -150,8 +171,8 @@ TestCertificate MakeTestCertificate(const fs::path& folder) {
   const ProcessResult result =
       Run({"openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:prime256v1",
            "-nodes", "-days", "2", "-subj", "/CN=localhost", "-addext",
-           "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", certificate.key.string(),
-           "-out", certificate.cert.string()});
+           "subjectAltName=IP:127.0.0.1,DNS:localhost", "-keyout", certificate.key.string(), "-out",
+           certificate.cert.string()});
   if (result.exit_status != 0) throw std::runtime_error("openssl req failed: " + result.err);
   return certificate;
 }
@@ -169,19 +190,24 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
   process_options.stderr_file = dir_ / "server.log";
   std::vector<std::string> argv;
   if (!options.auth_user.empty()) {
-    argv = {kPython, (SupportFolder() / "smtp_auth_server.py").string(), std::to_string(port_),
-            folder, certificate_.cert.string(), certificate_.key.string(), options.auth_user,
+    argv = {kPython,
+            (SupportFolder() / "smtp_auth_server.py").string(),
+            std::to_string(port_),
+            folder,
+            certificate_.cert.string(),
+            certificate_.key.string(),
+            options.auth_user,
             options.auth_password};
     if (options.tls == Tls::kImplicit) argv.push_back("smtps");
   } else {
-    argv = {kPython, "-m", "aiosmtpd", "-n", "-l", host_port(), "-c",
-            "smtp_capture.CaptureHandler"};
+    argv = {kPython, "-m",        "aiosmtpd", "-n",
+            "-l",    host_port(), "-c",       "smtp_capture.CaptureHandler"};
     if (options.tls == Tls::kImplicit) {
       argv.insert(argv.end(), {"--smtpscert", certificate_.cert.string(), "--smtpskey",
                                certificate_.key.string()});
     } else if (options.tls != Tls::kNone) {
-      argv.insert(argv.end(), {"--tlscert", certificate_.cert.string(), "--tlskey",
-                               certificate_.key.string()});
+      argv.insert(argv.end(),
+                  {"--tlscert", certificate_.cert.string(), "--tlskey", certificate_.key.string()});
       if (options.tls == Tls::kStartTls) argv.push_back("--no-requiretls");
     }
     argv.push_back(folder);

@@ -38,21 +38,21 @@ ServiceCheck SmtpSinkAvailable();    // postfix's smtp-sink
 // CORVANE_REQUIRE_SERVICES=1: a missing service fails the test instead of skipping it.
 bool ServicesRequired();
 
-#define CORVANE_REQUIRE_SERVICE(check)                                      \
-  do {                                                                      \
-    const ::corvane::testing::ServiceCheck service_check_ = (check);        \
-    if (!service_check_.ok) {                                               \
-      if (::corvane::testing::ServicesRequired()) {                         \
-        FAIL() << "required service missing: " << service_check_.missing;   \
-      } else {                                                              \
-        GTEST_SKIP() << "service missing: " << service_check_.missing;      \
-      }                                                                     \
-    }                                                                       \
+#define CORVANE_REQUIRE_SERVICE(check)                                    \
+  do {                                                                    \
+    const ::corvane::testing::ServiceCheck service_check_ = (check);      \
+    if (!service_check_.ok) {                                             \
+      if (::corvane::testing::ServicesRequired()) {                       \
+        FAIL() << "required service missing: " << service_check_.missing; \
+      } else {                                                            \
+        GTEST_SKIP() << "service missing: " << service_check_.missing;    \
+      }                                                                   \
+    }                                                                     \
   } while (0)
 
 struct MailboxField {
   std::string name;     // decoded display name; empty: none
-  std::string address;  // addr-spec
+  std::string address;  // local@domain
   bool operator==(const MailboxField&) const = default;
 };
 
@@ -61,9 +61,9 @@ struct ReceivedMessage {
   // Envelope and session (empty for a message read from a file).
   std::string envelope_from;
   std::vector<std::string> recipients;
-  int peer_port = 0;       // the client's port: one per connection
-  bool tls = false;        // received over TLS
-  std::string auth_user;   // the AUTH login, if any
+  int peer_port = 0;      // the client's port: one per connection
+  bool tls = false;       // received over TLS
+  std::string auth_user;  // the AUTH login, if any
   // Decoded headers.
   std::string from_name;
   std::string from_address;
@@ -71,9 +71,9 @@ struct ReceivedMessage {
   std::string subject;
   std::string date;
   std::string message_id;
-  std::string content_type;       // "text/plain"
-  std::string charset;            // "utf-8"
-  std::string transfer_encoding;  // "quoted-printable", "7bit", "8bit"
+  std::string content_type;          // "text/plain"
+  std::string charset;               // "utf-8"
+  std::string transfer_encoding;     // "quoted-printable", "7bit", "8bit"
   std::vector<std::string> defects;  // what the parser found wrong; empty for a good message
   // The decoded body bytes, and the message as received.
   std::string body;
