@@ -33,7 +33,7 @@ class TempFolder {
 // A server process that is killed with its owner.
 class Server {
  public:
-  Server(pid_t pid, int port) : pid(pid), port(port) {}
+  Server(pid_t server_pid, int server_port) : pid(server_pid), port(server_port) {}
   ~Server();
   Server(Server&& other) noexcept : pid(other.pid), port(other.port) { other.pid = -1; }
   Server(const Server&) = delete;

@@ -44,8 +44,8 @@ std::string EngineTestName(const ::testing::TestParamInfo<Engine>& info) {
 }
 
 std::string SchemaText(Engine engine) {
-  return ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "tests" / "data" /
-                  (engine == Engine::kSqlite ? "schema_sqlite.sql" : "schema_postgres.sql"));
+  return ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" /
+                  (engine == Engine::kSqlite ? "schema-sqlite.sql" : "schema-postgres.sql"));
 }
 
 void CreateSqliteFile(const std::filesystem::path& file, const std::string& sql) {

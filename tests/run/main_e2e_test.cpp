@@ -128,7 +128,7 @@ TEST_F(RunTest, SecondInstanceIsRefusedAndSendsNothing) {
   // Another instance of this very program holds the lock.
   ChildProcess first({"flock", program_.executable().string(), "sleep", "60"});
   for (int i = 0; i < 500; ++i) {
-    if (Run({"flock", "--nonblock", program_.executable().string(), "true"}).exit_status != 0) break;
+    if (testing::Run({"flock", "--nonblock", program_.executable().string(), "true"}).exit_status != 0) break;
   }
   const ProcessResult second = program_.RunProgram();
   EXPECT_EQ(second.exit_status, 75);
