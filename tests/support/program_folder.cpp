@@ -1,0 +1,108 @@
+#include "support/program_folder.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace corvane::testing {
+
+namespace {
+
+struct SqliteCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+
+SqliteHandle OpenSqlite(const std::filesystem::path& database) {
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(database.c_str(), &raw,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  SqliteHandle db(raw);
+  if (rc != SQLITE_OK) {
+    ADD_FAILURE() << "cannot open " << database << ": " << sqlite3_errstr(rc);
+    return nullptr;
+  }
+  sqlite3_busy_timeout(db.get(), 10000);
+  return db;
+}
+
+}  // namespace
+
+std::filesystem::path SqliteSchemaFile() {
+  return std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql";
+}
+
+ProgramFolder::ProgramFolder() {
+  std::filesystem::copy_file(CORVANE_EXECUTABLE, executable());
+}
+
+void ProgramFolder::WriteConfig(std::string_view connection_string, std::string_view tour_alert_to,
+                                std::string_view tour_alert_days) {
+  std::string text = "Corvane Email Handler\r\n";
+  text += "Database,\"" + std::string(connection_string) + "\"\r\n";
+  text += "Item3,\r\nItem4,\r\nItem5,\r\n";
+  text += "TourAlertTo,\"" + std::string(tour_alert_to) + "\"\r\n";
+  text += "TourAlertDays,\"" + std::string(tour_alert_days) + "\"\r\n";
+  WriteConfigText(text);
+}
+
+void ProgramFolder::WriteConfigText(std::string_view bytes) { WriteFile(dir_ / "config.txt", bytes); }
+
+std::filesystem::path ProgramFolder::CreateSqliteDatabase(std::string_view sql,
+                                                         std::string_view name) {
+  const std::filesystem::path database = dir_ / name;
+  ExecSqlite(database, ReadFile(SqliteSchemaFile()));
+  ExecSqlite(database, sql);
+  return database;
+}
+
+ProcessOptions ProgramFolder::CronOptions(const std::filesystem::path& working_directory) const {
+  ProcessOptions options;
+  options.working_directory = working_directory;
+  options.clear_env = true;
+  options.set_env = {{"PATH", "/usr/bin:/bin"}, {"LC_ALL", "C"}, {"SHELL", "/bin/sh"}};
+  // Sanitizer and ODBC settings of the test run still apply to the program.
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "ODBCSYSINI",
+                           "ODBCINI", "TZ", "CORVANE_MAIL_CA_FILE"}) {
+    if (const char* value = std::getenv(name)) options.set_env[name] = value;
+  }
+  return options;
+}
+
+ProcessResult ProgramFolder::RunProgram(const std::filesystem::path& working_directory,
+                                        std::chrono::seconds limit) const {
+  return Run({executable().string()}, CronOptions(working_directory), limit);
+}
+
+ChildProcess ProgramFolder::StartProgram(const std::filesystem::path& working_directory) const {
+  return ChildProcess({executable().string()}, CronOptions(working_directory));
+}
+
+void ExecSqlite(const std::filesystem::path& database, std::string_view sql) {
+  SqliteHandle db = OpenSqlite(database);
+  if (!db) return;
+  char* message = nullptr;
+  const std::string text(sql);
+  if (sqlite3_exec(db.get(), text.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    ADD_FAILURE() << "SQL failed: " << (message ? message : "?") << "\n" << text;
+  }
+  sqlite3_free(message);
+}
+
+std::string QuerySqlite(const std::filesystem::path& database, std::string_view query) {
+  SqliteHandle db = OpenSqlite(database);
+  if (!db) return "";
+  sqlite3_stmt* raw = nullptr;
+  if (sqlite3_prepare_v2(db.get(), query.data(), static_cast<int>(query.size()), &raw, nullptr) !=
+      SQLITE_OK) {
+    ADD_FAILURE() << "query failed: " << sqlite3_errmsg(db.get()) << "\n" << query;
+    return "";
+  }
+  std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> statement(raw, &sqlite3_finalize);
+  if (sqlite3_step(statement.get()) != SQLITE_ROW) return "";
+  if (sqlite3_column_type(statement.get(), 0) == SQLITE_NULL) return "NULL";
+  return reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0));
+}
+
+}  // namespace corvane::testing

@@ -1,0 +1,50 @@
+// A program folder for end-to-end runs: a copy of the real executable in a fresh temporary
+// folder, with the config.txt and SQLite database the test gives it.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "support/child_process.h"
+#include "support/temp_dir.h"
+
+namespace corvane::testing {
+
+class ProgramFolder {
+ public:
+  ProgramFolder();
+
+  const std::filesystem::path& path() const { return dir_.path(); }
+  std::filesystem::path operator/(std::string_view name) const { return dir_ / name; }
+  std::filesystem::path executable() const { return dir_ / "corvane-email-handler"; }
+
+  // Writes config.txt in the usual layout with the three values that matter.
+  void WriteConfig(std::string_view connection_string, std::string_view tour_alert_to,
+                   std::string_view tour_alert_days);
+  void WriteConfigText(std::string_view bytes);
+
+  // Creates `name` in the folder from the SQLite schema file plus `sql`, and returns its path.
+  std::filesystem::path CreateSqliteDatabase(std::string_view sql,
+                                             std::string_view name = "fleet.db");
+
+  // Runs the program from `working_directory` (default "/", as cron does) with a cron-like
+  // environment: no HOME, no XDG_RUNTIME_DIR, LC_ALL=C.
+  ProcessResult RunProgram(const std::filesystem::path& working_directory = "/",
+                           std::chrono::seconds limit = std::chrono::seconds(120)) const;
+  ChildProcess StartProgram(const std::filesystem::path& working_directory = "/") const;
+
+ private:
+  ProcessOptions CronOptions(const std::filesystem::path& working_directory) const;
+  TempDir dir_;
+};
+
+// Runs `sql` (any number of statements) on the SQLite database file; fails the test on error.
+void ExecSqlite(const std::filesystem::path& database, std::string_view sql);
+// The first column of the first row of `query`, as text ("" for no row, "NULL" for Null).
+std::string QuerySqlite(const std::filesystem::path& database, std::string_view query);
+
+// The schema every SQLite test database starts from.
+std::filesystem::path SqliteSchemaFile();
+
+}  // namespace corvane::testing
