@@ -50,7 +50,10 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
     const std::size_t shown = std::min<std::size_t>(
         static_cast<std::size_t>(length < 0 ? 0 : length), std::size(message) - 1);
     if (!records.empty()) records += "; ";
-    records += "[" + FromOdbcText(state, 5) + "] " + FromOdbcText(message, shown);
+    records += '[';
+    records += FromOdbcText(state, 5);
+    records += "] ";
+    records += FromOdbcText(message, shown);
     if (native != 0) records += " (native error " + std::to_string(native) + ")";
   }
   if (records.empty()) {

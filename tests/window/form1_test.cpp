@@ -5,16 +5,9 @@
 #include <vector>
 
 #include "base/process_end.h"
+#include "support/form1_probe.h"
 
 namespace corvane::window {
-
-// Reaches the window's private handlers, as the toolkit's event loop would.
-struct Form1Probe {
-  static void Form_Load(Form1& form) { form.Form_Load(); }
-  static void btnExit_Click(Form1& form) { form.btnExit_Click(); }
-  static void Timer1_Timer(Form1& form) { form.Timer1_Timer(); }
-  static void AppendLine(Form1& form, std::string_view line) { form.AppendLine(line); }
-};
 
 namespace {
 
