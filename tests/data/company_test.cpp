@@ -5,7 +5,7 @@
 
 #include "base/error.h"
 #include "data/data_error.h"
-#include "test_database.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {

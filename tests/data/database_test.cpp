@@ -6,7 +6,7 @@
 #include "base/error.h"
 #include "base/process_end.h"
 #include "data/data_error.h"
-#include "test_database.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {

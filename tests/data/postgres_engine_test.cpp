@@ -13,7 +13,7 @@
 #include "base/error.h"
 #include "data/connection.h"
 #include "support/child_process.h"
-#include "test_database.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {

@@ -11,7 +11,7 @@
 #include "base/text_form.h"
 #include "data/connection_string.h"
 #include "data/data_error.h"
-#include "test_database.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "base/error.h"
 #include "data/connection.h"
-#include "test_database.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {

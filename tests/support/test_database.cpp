@@ -1,4 +1,4 @@
-#include "test_database.h"
+#include "support/test_database.h"
 
 #include <sqlite3.h>
 
