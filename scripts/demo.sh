@@ -7,13 +7,13 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 scripts/install-deps.sh build
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=OFF \
+cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=OFF \
   -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build --target corvane-email-handler
+cmake --build build-demo --target corvane-email-handler
 
 rm -rf demo
 mkdir -p demo/outbox
-cp build/src/run/corvane-email-handler demo/
+cp build-demo/src/run/corvane-email-handler demo/
 # Item 3: the database; item 11: who gets the tour-drop alerts; item 13: how many days ahead.
 cat > demo/config.txt <<'CONFIG'
 Corvane Email Handler
