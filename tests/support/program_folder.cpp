@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <fstream>
 #include <memory>
+#include <sstream>
+#include <thread>
 
 namespace corvane::testing {
 
@@ -77,6 +83,32 @@ ProcessResult ProgramFolder::RunProgram(const std::filesystem::path& working_dir
 
 ChildProcess ProgramFolder::StartProgram(const std::filesystem::path& working_directory) const {
   return ChildProcess({executable().string()}, CronOptions(working_directory));
+}
+
+bool ProgramFolder::WaitUntilLocked(std::chrono::milliseconds limit) const {
+  struct stat file {};
+  if (stat(executable().c_str(), &file) != 0) return false;
+  // /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF" (major:minor:inode in hex
+  // for the device, decimal for the inode).
+  char device_inode[64];
+  std::snprintf(device_inode, sizeof device_inode, "%02x:%02x:%lu", major(file.st_dev),
+                minor(file.st_dev), static_cast<unsigned long>(file.st_ino));
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < deadline) {
+    std::ifstream locks("/proc/locks");
+    std::string line;
+    while (std::getline(locks, line)) {
+      std::istringstream fields(line);
+      std::string number, kind, mode, access, pid, where;
+      fields >> number >> kind;
+      if (kind == "->") fields >> kind;  // a waiter, not a holder
+      else if (kind == "FLOCK" && (fields >> mode >> access >> pid >> where) && where == device_inode) {
+        return true;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
 }
 
 void ExecSqlite(const std::filesystem::path& database, std::string_view sql) {

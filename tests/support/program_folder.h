@@ -33,6 +33,9 @@ class ProgramFolder {
   ProcessResult RunProgram(const std::filesystem::path& working_directory = "/",
                            std::chrono::seconds limit = std::chrono::seconds(120)) const;
   ChildProcess StartProgram(const std::filesystem::path& working_directory = "/") const;
+  // Waits until some process holds the single-instance lock (an flock on the executable), as
+  // /proc/locks shows it, without touching the lock itself. False after `limit`.
+  bool WaitUntilLocked(std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
 
  private:
   ProcessOptions CronOptions(const std::filesystem::path& working_directory) const;
