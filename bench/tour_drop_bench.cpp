@@ -64,19 +64,22 @@ void MakeDatabase(const fs::path& path, int tours, double balance, const std::st
   Exec(db.get(), "BEGIN");
   Exec(db.get(),
        "INSERT INTO Company VALUES (1,'Bench','','','','','','','','','',0,0,"
-       "'maintenance@example.com','fleet@example.com','Fleet','" + server + "')");
-  Exec(db.get(),
-       "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-           std::to_string(2 * tours) + ") "
-           "INSERT INTO Customer (ID, Name) SELECT i, 'Customer ' || i FROM n");
+       "'maintenance@example.com','fleet@example.com','Fleet','" +
+           server + "')");
+  Exec(db.get(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                     std::to_string(2 * tours) +
+                     ") "
+                     "INSERT INTO Customer (ID, Name) SELECT i, 'Customer ' || i FROM n");
   Exec(db.get(),
        "INSERT INTO Tour (ID, TourName, CustomerID, Status) SELECT ID, 'Tour ' || ID, ID, "
        "CASE WHEN ID % 2 = 0 THEN 'Contract - Signed' ELSE 'Quote' END FROM Customer");
   Exec(db.get(),
        "INSERT INTO TourItems (TourID, EndDate) SELECT ID, date('now', 'localtime', '+1 day') "
        "FROM Tour");
-  Exec(db.get(), "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT ID, ID, "
-                 "'Daily', 1000, " + std::to_string(1000 - balance) + " FROM Tour");
+  Exec(db.get(),
+       "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT ID, ID, "
+       "'Daily', 1000, " +
+           std::to_string(1000 - balance) + " FROM Tour");
   Exec(db.get(), "COMMIT");
 }
 
@@ -147,8 +150,8 @@ int main(int argc, char** argv) {
   const Measurement program_b = RunProgram(folder.path());
   const fs::path query = folder.path() / "floor.sql";
   std::ofstream(query) << FloorQuery();
-  const Measurement floor_b = Measure(
-      {"sh", "-c", "sqlite3 bench.db < floor.sql > /dev/null"}, folder.path());
+  const Measurement floor_b =
+      Measure({"sh", "-c", "sqlite3 bench.db < floor.sql > /dev/null"}, folder.path());
   std::printf("(b) %d tours in the window with a zero balance, no alert\n", zero_balance);
   PrintRow("corvane-email-handler", program_b, zero_balance);
   PrintRow("floor: one statement in the sqlite3 shell", floor_b, zero_balance);

@@ -29,16 +29,19 @@ std::int64_t ParseInvoiceNumber(const std::string& text) {
 
 std::string TourDropQuery(DateTime lower, DateTime upper) {
   std::string query;
-  query += "SELECT DISTINCT Tour.TourName,Customer.Name,TourItems.TourID,EndDate,"
-           "MAX(Invoice.ID) AS InvoiceNumber";
-  query += " FROM TourItems LEFT JOIN Tour ON TourITems.TourID = Tour.ID LEFT JOIN Customer ON "
-           "Tour.CustomerID = Customer.ID LEFT JOIN Invoice ON Tour.ID = Invoice.TourID";
+  query +=
+      "SELECT DISTINCT Tour.TourName,Customer.Name,TourItems.TourID,EndDate,"
+      "MAX(Invoice.ID) AS InvoiceNumber";
+  query +=
+      " FROM TourItems LEFT JOIN Tour ON TourITems.TourID = Tour.ID LEFT JOIN Customer ON "
+      "Tour.CustomerID = Customer.ID LEFT JOIN Invoice ON Tour.ID = Invoice.TourID";
   query += " WHERE EndDate >= '";
   query += GeneralDate(lower);
   query += "' AND EndDate <= '";
   query += GeneralDate(upper);
-  query += "' AND (Tour.Status = 'Contract - Committed' OR Tour.Status = 'Contract - Verbal' OR "
-           "Tour.Status = 'Contract - Signed')";
+  query +=
+      "' AND (Tour.Status = 'Contract - Committed' OR Tour.Status = 'Contract - Verbal' OR "
+      "Tour.Status = 'Contract - Signed')";
   query += " AND (Invoice.Type = 'Daily' OR Invoice.Type = 'Monthly')";
   query += " GROUP BY Tour.TourName,Customer.Name,TourItems.TourID,EndDate";
   query += " ORDER BY TourItems.TourID";
@@ -57,7 +60,8 @@ void CheckTourDrops(PassContext& context) {
   std::unique_ptr<data::RowSet> tours = context.gConn.OpenRowSet(TourDropQuery(lower, upper));
   while (!tours->eof()) {
     context.trace.Row("TourID " + JoinText(tours->Field("TourID")));
-    const std::string invoice_number = ToText(tours->Field("InvoiceNumber"), "column InvoiceNumber");
+    const std::string invoice_number =
+        ToText(tours->Field("InvoiceNumber"), "column InvoiceNumber");
     const double balance = GetInvoiceBalance(context, invoice_number);
     if (balance != 0) {
       std::string body;

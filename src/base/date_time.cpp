@@ -85,18 +85,36 @@ std::optional<DateTime> DateTime::FromIso(std::string_view text) {
   }
 }
 
-int DateTime::year() const { return static_cast<int>(Ymd(at_).year()); }
-int DateTime::month() const { return static_cast<int>(static_cast<unsigned>(Ymd(at_).month())); }
-int DateTime::day() const { return static_cast<int>(static_cast<unsigned>(Ymd(at_).day())); }
-int DateTime::hour() const { return static_cast<int>(TimeOfDay(at_).hours().count()); }
-int DateTime::minute() const { return static_cast<int>(TimeOfDay(at_).minutes().count()); }
-int DateTime::second() const { return static_cast<int>(TimeOfDay(at_).seconds().count()); }
+int DateTime::year() const {
+  return static_cast<int>(Ymd(at_).year());
+}
+int DateTime::month() const {
+  return static_cast<int>(static_cast<unsigned>(Ymd(at_).month()));
+}
+int DateTime::day() const {
+  return static_cast<int>(static_cast<unsigned>(Ymd(at_).day()));
+}
+int DateTime::hour() const {
+  return static_cast<int>(TimeOfDay(at_).hours().count());
+}
+int DateTime::minute() const {
+  return static_cast<int>(TimeOfDay(at_).minutes().count());
+}
+int DateTime::second() const {
+  return static_cast<int>(TimeOfDay(at_).seconds().count());
+}
 
-bool DateTime::is_midnight() const { return chr::floor<chr::days>(at_) == at_; }
+bool DateTime::is_midnight() const {
+  return chr::floor<chr::days>(at_) == at_;
+}
 
-bool DateTime::is_zero_date() const { return chr::floor<chr::days>(at_) == kZero; }
+bool DateTime::is_zero_date() const {
+  return chr::floor<chr::days>(at_) == kZero;
+}
 
-DateTime DateTime::date_only() const { return DateTime(chr::floor<chr::days>(at_)); }
+DateTime DateTime::date_only() const {
+  return DateTime(chr::floor<chr::days>(at_));
+}
 
 DateTime DateTime::AddDays(long long days) const {
   const auto day = chr::floor<chr::days>(at_);

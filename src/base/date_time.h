@@ -17,7 +17,7 @@ class DateTime {
   // Fails with "Invalid procedure call" (5) when the parts do not make a date in the range,
   // or the time of day is not within 0:00:00..23:59:59.
   static DateTime FromParts(int year, int month, int day, int hour = 0, int minute = 0,
-                           int second = 0);
+                            int second = 0);
   // 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fraction]]' or with 'T' between; nullopt otherwise.
   // A fraction of a second is dropped.
   static std::optional<DateTime> FromIso(std::string_view text);
@@ -29,9 +29,9 @@ class DateTime {
   int minute() const;
   int second() const;
 
-  bool is_midnight() const;       // no time of day
-  bool is_zero_date() const;      // its date is 12/30/1899
-  DateTime date_only() const;     // the same date at midnight
+  bool is_midnight() const;    // no time of day
+  bool is_zero_date() const;   // its date is 12/30/1899
+  DateTime date_only() const;  // the same date at midnight
   // Calendar days later (or earlier); fails with 5 when the result leaves the date range.
   DateTime AddDays(long long days) const;
   // Days since the zero date, with the time of day as a fraction (the platform's date serial).
@@ -42,8 +42,8 @@ class DateTime {
  private:
   using Seconds = std::chrono::local_seconds;
   explicit constexpr DateTime(Seconds s) : at_(s) {}
-  static constexpr Seconds kZero = std::chrono::local_days{std::chrono::year{1899} /
-                                                           std::chrono::December / 30};
+  static constexpr Seconds kZero =
+      std::chrono::local_days{std::chrono::year{1899} / std::chrono::December / 30};
   Seconds at_ = kZero;
 };
 

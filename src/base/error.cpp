@@ -17,7 +17,8 @@ std::string WithDetail(const char* text, const std::string& detail) {
 }  // namespace
 
 void ThrowInvalidUseOfNull(const std::string& detail) {
-  throw Error(ErrorKind::kValue, errnum::kInvalidUseOfNull, WithDetail("Invalid use of Null", detail));
+  throw Error(ErrorKind::kValue, errnum::kInvalidUseOfNull,
+              WithDetail("Invalid use of Null", detail));
 }
 
 void ThrowTypeMismatch(const std::string& detail) {

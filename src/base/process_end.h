@@ -15,6 +15,8 @@ class ProcessEnded {
   int status_;
 };
 
-[[noreturn]] inline void EndProcess(int status) { throw ProcessEnded(status); }
+[[noreturn]] inline void EndProcess(int status) {
+  throw ProcessEnded(status);
+}
 
 }  // namespace corvane

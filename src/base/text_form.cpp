@@ -13,7 +13,9 @@ namespace corvane {
 
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 std::string_view TrimBlanks(std::string_view text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
@@ -21,7 +23,9 @@ std::string_view TrimBlanks(std::string_view text) {
   return text;
 }
 
-std::string Describe(std::string_view what) { return std::string(what); }
+std::string Describe(std::string_view what) {
+  return std::string(what);
+}
 
 // A decimal number in text: [sign] digits [. digits] [E [sign] digits], or with the digits only
 // after the point. Blanks around it are allowed. Returns false for anything else.
@@ -82,8 +86,7 @@ std::string TwoDigits(int n) {
 }
 
 std::string ShortDate(DateTime d) {
-  return std::to_string(d.month()) + "/" + std::to_string(d.day()) + "/" +
-         std::to_string(d.year());
+  return std::to_string(d.month()) + "/" + std::to_string(d.day()) + "/" + std::to_string(d.year());
 }
 
 std::string LongTime(DateTime d) {
@@ -114,8 +117,7 @@ std::string GeneralNumber(double value) {
 
 std::string FormatMonthDayYear(DateTime value) {
   char buffer[16];
-  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", value.month(), value.day(),
-                value.year());
+  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", value.month(), value.day(), value.year());
   return buffer;
 }
 
@@ -208,9 +210,9 @@ double ToNumber(const Value& value, std::string_view what) {
     case Value::Type::kText: {
       double parsed = 0;
       if (!ParseDecimal(value.text(), parsed)) {
-        ThrowTypeMismatch(what.empty() ? "\"" + value.text() + "\" is not a number"
-                                       : Describe(what) + ": \"" + value.text() +
-                                             "\" is not a number");
+        ThrowTypeMismatch(what.empty()
+                              ? "\"" + value.text() + "\" is not a number"
+                              : Describe(what) + ": \"" + value.text() + "\" is not a number");
       }
       if (std::isinf(parsed)) ThrowOverflow(Describe(what));
       return parsed;
@@ -230,14 +232,15 @@ std::int32_t ToWholeNumber(const Value& value, std::string_view what) {
   }
   const double number = ToNumber(value, what);
   // Round half to even, as the platform's whole-number conversion does.
-  const double rounded = number - std::floor(number) == 0.5
-                             ? 2.0 * std::round(number / 2.0)
-                             : std::round(number);
+  const double rounded =
+      number - std::floor(number) == 0.5 ? 2.0 * std::round(number / 2.0) : std::round(number);
   if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) ThrowOverflow(Describe(what));
   return static_cast<std::int32_t>(rounded);
 }
 
-std::string JoinText(const Value& value) { return value.is_null() ? "" : ToText(value); }
+std::string JoinText(const Value& value) {
+  return value.is_null() ? "" : ToText(value);
+}
 
 bool DiffersFromText(const Value& value, std::string_view text) {
   return !value.is_null() && ToText(value) != text;

@@ -19,15 +19,15 @@ class Value {
   Value() = default;  // empty
   static Value Null() { return Value(NullTag{}); }
 
-  Value(bool b) : v_(b) {}                                   // NOLINT: implicit on purpose
-  Value(int i) : v_(static_cast<std::int64_t>(i)) {}         // NOLINT
-  Value(long i) : v_(static_cast<std::int64_t>(i)) {}        // NOLINT
-  Value(long long i) : v_(static_cast<std::int64_t>(i)) {}   // NOLINT
-  Value(double d) : v_(d) {}                                 // NOLINT
-  Value(DateTime d) : v_(d) {}                               // NOLINT
-  Value(std::string s) : v_(std::move(s)) {}                 // NOLINT
-  Value(std::string_view s) : v_(std::string(s)) {}          // NOLINT
-  Value(const char* s) : v_(std::string(s)) {}               // NOLINT
+  Value(bool b) : v_(b) {}                                  // NOLINT: implicit on purpose
+  Value(int i) : v_(static_cast<std::int64_t>(i)) {}        // NOLINT
+  Value(long i) : v_(static_cast<std::int64_t>(i)) {}       // NOLINT
+  Value(long long i) : v_(static_cast<std::int64_t>(i)) {}  // NOLINT
+  Value(double d) : v_(d) {}                                // NOLINT
+  Value(DateTime d) : v_(d) {}                              // NOLINT
+  Value(std::string s) : v_(std::move(s)) {}                // NOLINT
+  Value(std::string_view s) : v_(std::string(s)) {}         // NOLINT
+  Value(const char* s) : v_(std::string(s)) {}              // NOLINT
 
   Type type() const { return static_cast<Type>(v_.index()); }
   bool is_empty() const { return type() == Type::kEmpty; }

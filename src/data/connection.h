@@ -55,9 +55,9 @@ class Connection {
 };
 
 struct ConnectOptions {
-  std::string connection_string;           // complete, password part included
-  std::chrono::seconds timeout{10};        // bounds the wait for the server (and a busy file)
-  std::filesystem::path base_folder;       // relative database paths resolve against it
+  std::string connection_string;      // complete, password part included
+  std::chrono::seconds timeout{10};   // bounds the wait for the server (and a busy file)
+  std::filesystem::path base_folder;  // relative database paths resolve against it
 };
 
 // Chooses the engine from the connection string ("Provider=SQLite;..." embedded SQLite, anything

@@ -4,9 +4,9 @@
 #pragma once
 
 #include <memory>
+#include <string>
 #include <string_view>
 #include <variant>
-#include <string>
 
 namespace corvane::mail {
 

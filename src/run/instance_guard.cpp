@@ -29,9 +29,9 @@ bool InstanceGuard::TryAcquire() {
   while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK) return false;
-    throw Error(ErrorKind::kSystem, errnum::kPathFileAccessError,
-                std::string("Path/File access error: single-instance lock: ") +
-                    std::strerror(errno));
+    throw Error(
+        ErrorKind::kSystem, errnum::kPathFileAccessError,
+        std::string("Path/File access error: single-instance lock: ") + std::strerror(errno));
   }
   held_ = true;
   return true;

@@ -16,6 +16,8 @@ std::filesystem::path ExecutablePath() {
   return path;
 }
 
-std::filesystem::path ProgramFolder() { return ExecutablePath().parent_path(); }
+std::filesystem::path ProgramFolder() {
+  return ExecutablePath().parent_path();
+}
 
 }  // namespace corvane::run

@@ -15,8 +15,12 @@ namespace {
 constexpr std::size_t kConfigItems = 13;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
+bool IsLineEnd(char c) {
+  return c == '\r' || c == '\n';
+}
 
 // Reads one item starting at `pos`; leaves `pos` after the item's separator.
 class ItemReader {

@@ -70,7 +70,9 @@ class Timer {
  public:
   Timer(std::string name, std::chrono::milliseconds interval, bool enabled,
         std::function<void()> on_tick)
-      : name_(std::move(name)), interval_(interval), enabled_(enabled),
+      : name_(std::move(name)),
+        interval_(interval),
+        enabled_(enabled),
         on_tick_(std::move(on_tick)) {}
 
   const std::string& name() const { return name_; }

@@ -23,8 +23,8 @@ void Form1::Load() {
   txtResults_ = std::make_unique<TextBox>("txtResults", Bounds{120, 120, 10695, 6255}, 0);
   btnExit_ = std::make_unique<CommandButton>("btnExit", "Exit", Bounds{9600, 6480, 1215, 375}, 1,
                                              [this] { btnExit_Click(); });
-  btnClear_ = std::make_unique<CommandButton>("btnClear", "Clear", Bounds{8280, 6480, 1215, 375},
-                                              2, [this] { btnClear_Click(); });
+  btnClear_ = std::make_unique<CommandButton>("btnClear", "Clear", Bounds{8280, 6480, 1215, 375}, 2,
+                                              [this] { btnClear_Click(); });
   Timer1_ = std::make_unique<Timer>("Timer1", std::chrono::milliseconds(1000), false,
                                     [this] { Timer1_Timer(); });
   Form_Load();
@@ -35,9 +35,13 @@ void Form1::SendMsg(const Value& MsgFrom, const Value& MsgFromName, const Value&
   mail_.SendMsg(MsgFrom, MsgFromName, MsgTo, MsgSubject, msgBody);
 }
 
-void Form1::btnClear_Click() { txtResults_->set_text(""); }
+void Form1::btnClear_Click() {
+  txtResults_->set_text("");
+}
 
-void Form1::btnExit_Click() { data::CloseAndEnd(gConn_); }
+void Form1::btnExit_Click() {
+  data::CloseAndEnd(gConn_);
+}
 
 void Form1::Form_Load() {
   CheckTourDrops();
@@ -61,7 +65,9 @@ void Form1::SendActionAlerts() {
   alerts::SendActionAlerts(context);
 }
 
-void Form1::AppendLine(std::string_view line) { txtResults_->AppendText(line); }
+void Form1::AppendLine(std::string_view line) {
+  txtResults_->AppendText(line);
+}
 
 alerts::PassContext Form1::Context() {
   return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_};

@@ -26,11 +26,20 @@ std::string ExpectedBody(std::string_view customer, std::string_view tour, int e
                          std::string_view invoice, std::string_view balance) {
   return "The following Tour has an open invoice and is about to end:\r\n"
          "\r\n"
-         "Customer: " + std::string(customer) + "\r\n"
-         "Tour: " + std::string(tour) + "\r\n"
-         "End Date: " + EndDateText(end_in_days) + "\r\n"
-         "Invoice Number: " + std::string(invoice) + "\r\n"
-         "Balance: " + std::string(balance) + "\r\n";
+         "Customer: " +
+         std::string(customer) +
+         "\r\n"
+         "Tour: " +
+         std::string(tour) +
+         "\r\n"
+         "End Date: " +
+         EndDateText(end_in_days) +
+         "\r\n"
+         "Invoice Number: " +
+         std::string(invoice) +
+         "\r\n"
+         "Balance: " +
+         std::string(balance) + "\r\n";
 }
 
 class TourDropTest : public ::testing::Test {
@@ -42,12 +51,17 @@ class TourDropTest : public ::testing::Test {
                           double paid, std::string_view type = "Daily",
                           std::string_view status = "Contract - Signed") {
     const std::string n = std::to_string(id);
-    return "INSERT INTO Customer VALUES (" + n + ",'Customer " + n + "');"
-           "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) + "'," + n + ",'" +
-           std::string(status) + "');"
-           "INSERT INTO TourItems (TourID, EndDate) VALUES (" + n + "," + std::string(end) + ");"
-           "INSERT INTO Invoice VALUES (" + std::to_string(100 + id) + "," + n + ",'" +
-           std::string(type) + "'," + std::to_string(total) + "," + std::to_string(paid) + ");";
+    return "INSERT INTO Customer VALUES (" + n + ",'Customer " + n +
+           "');"
+           "INSERT INTO Tour VALUES (" +
+           n + ",'" + std::string(name) + "'," + n + ",'" + std::string(status) +
+           "');"
+           "INSERT INTO TourItems (TourID, EndDate) VALUES (" +
+           n + "," + std::string(end) +
+           ");"
+           "INSERT INTO Invoice VALUES (" +
+           std::to_string(100 + id) + "," + n + ",'" + std::string(type) + "'," +
+           std::to_string(total) + "," + std::to_string(paid) + ");";
   }
   static std::string Day(int days) {
     return "date('now','localtime','" + std::string(days < 0 ? "" : "+") + std::to_string(days) +
@@ -121,8 +135,7 @@ TEST_F(TourDropTest, BalanceIsRoundedToCents) {
 }
 
 TEST_F(TourDropTest, TourWithoutCustomerHasAnEmptyCustomerLine) {
-  ASSERT_EQ(Run(Tour(1, "Stockyards Rodeo", Day(1), 300, 100) +
-                "UPDATE Tour SET CustomerID = 99;")
+  ASSERT_EQ(Run(Tour(1, "Stockyards Rodeo", Day(1), 300, 100) + "UPDATE Tour SET CustomerID = 99;")
                 .exit_status,
             0);
   const auto messages = smtp_->Messages();
@@ -137,8 +150,8 @@ TEST_F(TourDropTest, NonAsciiNamesArriveIntact) {
             0);
   const auto messages = smtp_->Messages();
   ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].body, ExpectedBody("Jörg Müller Reisen", "Señor Frío – Día ☀", 1, "101",
-                                           "$10.00"));
+  EXPECT_EQ(messages[0].body,
+            ExpectedBody("Jörg Müller Reisen", "Señor Frío – Día ☀", 1, "101", "$10.00"));
 }
 
 // --- Which tours are selected -----------------------------------------------------------------
@@ -198,20 +211,19 @@ TEST_F(TourDropTest, OnlyContractedToursWithDailyOrMonthlyInvoices) {
 }
 
 TEST_F(TourDropTest, SettledToursAreSkipped) {
-  ASSERT_EQ(Run(Tour(1, "settled", Day(1), 500, 500) + Tour(2, "open", Day(1), 500, 499.99))
-                .exit_status,
-            0);
+  ASSERT_EQ(
+      Run(Tour(1, "settled", Day(1), 500, 500) + Tour(2, "open", Day(1), 500, 499.99)).exit_status,
+      0);
   EXPECT_EQ(Tours(), (std::vector<std::string>{"open"}));
 }
 
 TEST_F(TourDropTest, OnlyTheNewestDailyOrMonthlyInvoiceCounts) {
-  const ProcessResult result = Run(
-      Tour(1, "older open, newest settled", Day(1), 900, 0) +
-      "INSERT INTO Invoice VALUES (150, 1, 'Monthly', 900, 900);" +
-      Tour(2, "older settled, newest open", Day(1), 900, 900) +
-      "INSERT INTO Invoice VALUES (160, 2, 'Daily', 700, 200);" +
-      // A newer invoice of another type does not count.
-      "INSERT INTO Invoice VALUES (170, 2, 'Deposit', 50, 0);");
+  const ProcessResult result = Run(Tour(1, "older open, newest settled", Day(1), 900, 0) +
+                                   "INSERT INTO Invoice VALUES (150, 1, 'Monthly', 900, 900);" +
+                                   Tour(2, "older settled, newest open", Day(1), 900, 900) +
+                                   "INSERT INTO Invoice VALUES (160, 2, 'Daily', 700, 200);" +
+                                   // A newer invoice of another type does not count.
+                                   "INSERT INTO Invoice VALUES (170, 2, 'Deposit', 50, 0);");
   ASSERT_EQ(result.exit_status, 0) << result.err;
   const auto messages = smtp_->Messages();
   ASSERT_EQ(messages.size(), 1u);
@@ -238,10 +250,9 @@ TEST_F(TourDropTest, TwoEndDatesGiveTwoAlertsInTourOrder) {
 // --- Failures and repeated runs ---------------------------------------------------------------
 
 TEST_F(TourDropTest, NullPaidStopsTheRunAfterTheEarlierAlerts) {
-  const ProcessResult result = Run(Tour(1, "first", Day(1), 10, 0) +
-                                   Tour(2, "null paid", Day(1), 10, 0) +
-                                   Tour(3, "third", Day(1), 10, 0) +
-                                   "UPDATE Invoice SET Paid = NULL WHERE TourID = 2;");
+  const ProcessResult result =
+      Run(Tour(1, "first", Day(1), 10, 0) + Tour(2, "null paid", Day(1), 10, 0) +
+          Tour(3, "third", Day(1), 10, 0) + "UPDATE Invoice SET Paid = NULL WHERE TourID = 2;");
   EXPECT_EQ(result.exit_status, 65);
   EXPECT_NE(result.err.find("run-time error 94: Invalid use of Null"), std::string::npos)
       << result.err;
@@ -261,13 +272,17 @@ TEST_F(TourDropTest, InvoiceNumberThatIsNotAWholeNumberNeverReachesAQuery) {
   // query (it would select another invoice's balance here).
   program_.CreateSqliteDatabase(
       "INSERT INTO Company VALUES (1,'C','','','','','','','','','',0,0,'m@example.com',"
-      "'f@example.com','F','" + smtp_->host_port() + "');"
+      "'f@example.com','F','" +
+      smtp_->host_port() +
+      "');"
       "DROP TABLE Invoice;"
       "CREATE TABLE Invoice (ID TEXT PRIMARY KEY, TourID INTEGER, Type TEXT, InvoiceTotal MONEY,"
       " Paid MONEY);"
       "INSERT INTO Customer VALUES (1,'C1');"
       "INSERT INTO Tour VALUES (1,'injected',1,'Contract - Signed');"
-      "INSERT INTO TourItems (TourID, EndDate) VALUES (1," + Day(1) + ");"
+      "INSERT INTO TourItems (TourID, EndDate) VALUES (1," +
+      Day(1) +
+      ");"
       "INSERT INTO Invoice VALUES ('0 OR 1=1',1,'Daily',10,10);"
       "INSERT INTO Invoice VALUES ('-1',9,'Daily',999,0);");
   created_ = true;
@@ -286,7 +301,8 @@ TEST_F(TourDropTest, SecondInstanceWhileTheFirstIsSendingIsRefused) {
   SmtpSink slow({"-w", "2"});
   program_.CreateSqliteDatabase(
       "INSERT INTO Company VALUES (1,'C','','','','','','','','','',0,0,'m@example.com',"
-      "'f@example.com','F','" + slow.host_port() + "');" + Tour(1, "slow", Day(1), 10, 0));
+      "'f@example.com','F','" +
+      slow.host_port() + "');" + Tour(1, "slow", Day(1), 10, 0));
   program_.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@example.com", "7");
   ChildProcess first = program_.StartProgram();
   ASSERT_TRUE(program_.WaitUntilLocked());
@@ -330,15 +346,18 @@ class TourDropPostgresTest : public ::testing::Test {
   void AddTour(int id, std::string_view name, const std::string& end, double total, double paid,
                std::string_view customer = "") {
     const std::string n = std::to_string(id);
-    server_->RunSql(database_,
-                    (customer.empty() ? std::string()
-                                      : "INSERT INTO Customer VALUES (" + n + ",'" +
-                                            std::string(customer) + "');") +
-                        "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) + "'," + n +
-                        ",'Contract - Signed');"
-                        "INSERT INTO TourItems VALUES (" + n + "," + n + "," + end + ");"
-                        "INSERT INTO Invoice VALUES (" + std::to_string(100 + id) + "," + n +
-                        ",'Daily'," + std::to_string(total) + "," + std::to_string(paid) + ");");
+    server_->RunSql(database_, (customer.empty() ? std::string()
+                                                 : "INSERT INTO Customer VALUES (" + n + ",'" +
+                                                       std::string(customer) + "');") +
+                                   "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) +
+                                   "'," + n +
+                                   ",'Contract - Signed');"
+                                   "INSERT INTO TourItems VALUES (" +
+                                   n + "," + n + "," + end +
+                                   ");"
+                                   "INSERT INTO Invoice VALUES (" +
+                                   std::to_string(100 + id) + "," + n + ",'Daily'," +
+                                   std::to_string(total) + "," + std::to_string(paid) + ");");
   }
 
   SmtpServer smtp_;

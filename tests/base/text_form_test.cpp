@@ -51,7 +51,7 @@ TEST(TextForm, DollarPatternRoundsHalfAwayFromZeroOnTheDecimalValue) {
   EXPECT_EQ(FormatDollars(0), "$0.00");
   EXPECT_EQ(FormatDollars(-25), "-$25.00");
   EXPECT_EQ(FormatDollars(1234567.891), "$1234567.89");
-  EXPECT_EQ(FormatDollars(2.675), "$2.68");   // binary 2.67499999... is decimal 2.675
+  EXPECT_EQ(FormatDollars(2.675), "$2.68");  // binary 2.67499999... is decimal 2.675
   EXPECT_EQ(FormatDollars(1.005), "$1.01");
   EXPECT_EQ(FormatDollars(-1.005), "-$1.01");
   EXPECT_EQ(FormatDollars(0.004), "$0.00");

@@ -144,8 +144,10 @@ ProcessResult ChildProcess::Wait(std::chrono::seconds limit) {
       poll(fds, n, 50);
       for (nfds_t i = 0; i < n; ++i) {
         if (fds[i].revents == 0) continue;
-        if (fds[i].fd == out_fd_) Drain(out_fd_, result_.out);
-        else if (fds[i].fd == err_fd_) Drain(err_fd_, result_.err);
+        if (fds[i].fd == out_fd_)
+          Drain(out_fd_, result_.out);
+        else if (fds[i].fd == err_fd_)
+          Drain(err_fd_, result_.err);
       }
     }
     if (!running() && out_fd_ < 0 && err_fd_ < 0) break;

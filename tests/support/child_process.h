@@ -14,11 +14,11 @@
 namespace corvane::testing {
 
 struct ProcessOptions {
-  std::filesystem::path working_directory;          // empty: the test's own
-  std::map<std::string, std::string> set_env;       // added to (or replacing) the environment
-  bool clear_env = false;                           // start from an empty environment
-  std::optional<std::string> run_as_user;           // switch to this user first (needs root)
-  std::filesystem::path stdout_file;                // empty: captured (Run) or /dev/null
+  std::filesystem::path working_directory;     // empty: the test's own
+  std::map<std::string, std::string> set_env;  // added to (or replacing) the environment
+  bool clear_env = false;                      // start from an empty environment
+  std::optional<std::string> run_as_user;      // switch to this user first (needs root)
+  std::filesystem::path stdout_file;           // empty: captured (Run) or /dev/null
   std::filesystem::path stderr_file;
 };
 

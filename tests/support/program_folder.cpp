@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -22,8 +21,8 @@ using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
 
 SqliteHandle OpenSqlite(const std::filesystem::path& database) {
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(database.c_str(), &raw,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  const int rc =
+      sqlite3_open_v2(database.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
   SqliteHandle db(raw);
   if (rc != SQLITE_OK) {
     ADD_FAILURE() << "cannot open " << database << ": " << sqlite3_errstr(rc);
@@ -53,10 +52,12 @@ void ProgramFolder::WriteConfig(std::string_view connection_string, std::string_
   WriteConfigText(text);
 }
 
-void ProgramFolder::WriteConfigText(std::string_view bytes) { WriteFile(dir_ / "config.txt", bytes); }
+void ProgramFolder::WriteConfigText(std::string_view bytes) {
+  WriteFile(dir_ / "config.txt", bytes);
+}
 
 std::filesystem::path ProgramFolder::CreateSqliteDatabase(std::string_view sql,
-                                                         std::string_view name) {
+                                                          std::string_view name) {
   const std::filesystem::path database = dir_ / name;
   ExecSqlite(database, ReadFile(SqliteSchemaFile()));
   ExecSqlite(database, sql);
@@ -69,8 +70,8 @@ ProcessOptions ProgramFolder::CronOptions(const std::filesystem::path& working_d
   options.clear_env = true;
   options.set_env = {{"PATH", "/usr/bin:/bin"}, {"LC_ALL", "C"}, {"SHELL", "/bin/sh"}};
   // Sanitizer and ODBC settings of the test run still apply to the program.
-  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "ODBCSYSINI",
-                           "ODBCINI", "TZ", "CORVANE_MAIL_CA_FILE"}) {
+  for (const char* name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "ODBCSYSINI", "ODBCINI",
+                           "TZ", "CORVANE_MAIL_CA_FILE"}) {
     if (const char* value = std::getenv(name)) options.set_env[name] = value;
   }
   return options;
@@ -101,8 +102,10 @@ bool ProgramFolder::WaitUntilLocked(std::chrono::milliseconds limit) const {
       std::istringstream fields(line);
       std::string number, kind, mode, access, pid, where;
       fields >> number >> kind;
-      if (kind == "->") fields >> kind;  // a waiter, not a holder
-      else if (kind == "FLOCK" && (fields >> mode >> access >> pid >> where) && where == device_inode) {
+      if (kind == "->")
+        fields >> kind;  // a waiter, not a holder
+      else if (kind == "FLOCK" && (fields >> mode >> access >> pid >> where) &&
+               where == device_inode) {
         return true;
       }
     }

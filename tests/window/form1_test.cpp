@@ -76,7 +76,7 @@ TEST_F(Form1Test, LoadingRunsTheTourDropPassThenEndsTheProcessUnseen) {
   EXPECT_TRUE(form_.loaded());
   EXPECT_FALSE(form_.visible());
   EXPECT_EQ(form_.txtResults().text(), "");  // nothing found, nothing logged
-  EXPECT_FALSE(connection_.closed);           // the normal end leaves the connection to the process
+  EXPECT_FALSE(connection_.closed);          // the normal end leaves the connection to the process
 }
 
 TEST_F(Form1Test, ControlsHaveTheirDesignedLayout) {
