@@ -107,6 +107,17 @@ void PostgresServer::Start() {
   }
 }
 
+void PostgresServer::Stop() {
+  if (server_) server_->Stop(SIGINT);
+  server_.reset();
+}
+
+void PostgresServer::Restart() {
+  Stop();
+  for (int attempt = 0; attempt < 3 && !server_; ++attempt) Start();
+  if (!server_) throw std::runtime_error("the PostgreSQL server did not start again");
+}
+
 PostgresServer::~PostgresServer() {
   if (server_) server_->Stop(SIGINT);  // fast shutdown: no shared memory is left behind
 }

@@ -31,6 +31,10 @@ class PostgresServer {
   PostgresServer& operator=(const PostgresServer&) = delete;
 
   int port() const { return port_; }
+  // Stops the server (fast shutdown: sessions are cut off) and starts it again on the same
+  // data, perhaps on another port: for tests of a server that goes away in the middle of work.
+  void Stop();
+  void Restart();
   // A new empty database (UTF-8); returns its name.
   std::string CreateDatabase();
   // Runs SQL text (several statements allowed) in `database`; throws with psql's message.

@@ -36,9 +36,10 @@ class ProgramFolder {
   // Waits until some process holds the single-instance lock (an flock on the executable), as
   // /proc/locks shows it, without touching the lock itself. False after `limit`.
   bool WaitUntilLocked(std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
+  // The cron-like options RunProgram and StartProgram use, for a test that starts many runs.
+  ProcessOptions CronOptions(const std::filesystem::path& working_directory = "/") const;
 
  private:
-  ProcessOptions CronOptions(const std::filesystem::path& working_directory) const;
   TempDir dir_;
 };
 

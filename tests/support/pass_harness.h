@@ -1,0 +1,93 @@
+// The alert window's fleet passes run in this process the way a program that loads the window
+// runs them: gConn opened by OpenDatabase on a real database, the Company row read by
+// LoadCompany, a real mail component (or one the test wraps), and Form1 loaded. A pass's outcome
+// is what the top of a run would see: nothing, or the Error that ended it.
+//
+// Compiled into the test binaries that use it (it needs the window floor, which the shared test
+// support library does not link).
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/clock.h"
+#include "base/error.h"
+#include "base/run_settings.h"
+#include "base/trace.h"
+#include "data/connection.h"
+#include "mail/mail_message.h"
+#include "support/test_database.h"
+#include "window/form1.h"
+
+namespace corvane::testing {
+
+struct PassOutcome {
+  std::optional<Error> error;  // empty: the pass ran to its end
+  std::chrono::milliseconds took{0};
+  // The process's exit status had the run ended here (0 without an error).
+  int exit_status() const;
+  // The error's "number: description", or "" without one.
+  std::string report() const;
+};
+
+// Passes every call on to `inner`, and calls `after_send(n)` once the n-th Send (counted from 1
+// over all messages) has returned normally: a test changes the world at that moment.
+class SendHookComponent final : public mail::MailComponent {
+ public:
+  SendHookComponent(mail::MailComponent& inner, std::function<void(int)> after_send)
+      : inner_(inner), after_send_(std::move(after_send)) {}
+  std::unique_ptr<mail::MailMessage> Create() override;
+
+ private:
+  class Message;
+  mail::MailComponent& inner_;
+  std::function<void(int)> after_send_;
+  int sends_ = 0;
+};
+
+// An INSERT of the one Company row, with these mail settings and the usual rest.
+std::string CompanyRowSql(std::string_view email_server,
+                          std::string_view from_name = "Corvane Fleet",
+                          std::string_view from_address = "fleet@corvanetours.com",
+                          std::string_view maintenance = "maintenance@corvanetours.com");
+
+class PassHarness {
+ public:
+  explicit PassHarness(Engine engine) : db_(engine) {}
+
+  TestDatabase& db() { return db_; }
+
+  // Replaces the Company row by CompanyRowSql(...).
+  void WriteCompany(std::string_view email_server, std::string_view from_name = "Corvane Fleet",
+                    std::string_view from_address = "fleet@corvanetours.com",
+                    std::string_view maintenance = "maintenance@corvanetours.com");
+
+  // OpenDatabase with the test database's connection string followed by `extra_connect`,
+  // LoadCompany, then loading the window (its load handler's tour-drop pass finds nothing
+  // unless the test inserted tours). `mail` must outlive the harness's use of the window.
+  void LoadWindow(mail::MailComponent& mail, std::string_view extra_connect = "");
+
+  PassOutcome SendTicketAlerts();
+  PassOutcome SendActionAlerts();
+
+  // IDs of `table`'s rows whose EmailSent is set, ascending, read on a fresh connection.
+  std::vector<long long> Marked(std::string_view table) const;
+  const std::string& log() const { return form_->txtResults().text(); }
+
+ private:
+  PassOutcome RunPass(void (*pass)(window::Form1&));
+
+  TestDatabase db_;
+  RunSettings settings_;
+  SystemClock clock_;
+  RunTrace trace_;
+  std::unique_ptr<data::Connection> gConn_;
+  std::unique_ptr<window::Form1> form_;
+};
+
+}  // namespace corvane::testing
