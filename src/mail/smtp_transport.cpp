@@ -94,6 +94,7 @@ long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& mes
   offset_ = 0;
   last_reply_.clear();
   last_refusal_.clear();
+  reply_so_far_.clear();
   error_buffer_[0] = '\0';
   const CURLcode code = curl_easy_perform(h);
   message_ = nullptr;
@@ -142,7 +143,13 @@ void SmtpTransport::NoteReply(std::string_view line) {
   if (line.size() >= 4 && line.starts_with("250") && EqualsNoCase(line.substr(4), "8BITMIME")) {
     eight_bit_mime_ = true;
   }
-  last_reply_ = std::string(line.substr(0, kMaxReplyKept));
+  // A multi-line reply ("550-...", ..., "550 ...") is kept whole: servers often give the reason
+  // on the first lines and a link on the last (RFC 5321 §4.2.1).
+  if (!reply_so_far_.empty()) reply_so_far_ += ' ';
+  reply_so_far_.append(line.substr(0, kMaxReplyKept));
+  if (line.size() > 3 && line[3] == '-' && reply_so_far_.size() < kMaxReplyKept) return;
+  last_reply_ = reply_so_far_.substr(0, kMaxReplyKept);
+  reply_so_far_.clear();
   if (line[0] == '4' || line[0] == '5') last_refusal_ = last_reply_;
 }
 

@@ -50,6 +50,7 @@ class SmtpTransport final : public MailTransport {
 
   // What the server said, seen through the debug callback.
   bool eight_bit_mime_ = false;  // announced in the EHLO reply of this connection
+  std::string reply_so_far_;  // the lines of a multi-line reply until its last line
   std::string last_reply_;
   std::string last_refusal_;  // the last 4xx or 5xx line: the QUIT after a failure answers 221
 
