@@ -24,14 +24,16 @@ std::string Quote(const std::string& name) {
 
 SqliteRowSet::SqliteRowSet(std::shared_ptr<SqliteDatabase> database, std::string sql,
                            SqliteStatementPtr statement, std::span<const Value> parameters)
+    : SqliteRowSet(FirstStep(*database, sql, statement.get(), parameters), std::move(database),
+                   std::move(sql), std::move(statement)) {}
+
+SqliteRowSet::SqliteRowSet(int first_step, std::shared_ptr<SqliteDatabase>&& database,
+                           std::string&& sql, SqliteStatementPtr&& statement)
     : BasicRowSet(Describe(statement.get())),
       database_(std::move(database)),
       sql_(std::move(sql)),
-      statement_(std::move(statement)) {
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    database_->Check(BindSqliteValue(statement_.get(), static_cast<int>(i + 1), parameters[i]),
-                     "binding parameter " + std::to_string(i + 1) + " of: " + sql_);
-  }
+      statement_(std::move(statement)),
+      first_step_(first_step) {
   for (int i = 0; i < sqlite3_column_count(statement_.get()); ++i) {
     kinds_.push_back(
         SqliteKindOfDeclaredType(OrEmpty(sqlite3_column_decltype(statement_.get(), i))));
@@ -43,6 +45,15 @@ SqliteRowSet::SqliteRowSet(std::shared_ptr<SqliteDatabase> database, std::string
 
 SqliteRowSet::~SqliteRowSet() {
   Release();
+}
+
+int SqliteRowSet::FirstStep(SqliteDatabase& database, const std::string& sql,
+                            sqlite3_stmt* statement, std::span<const Value> parameters) {
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    database.Check(BindSqliteValue(statement, static_cast<int>(i + 1), parameters[i]),
+                   "binding parameter " + std::to_string(i + 1) + " of: " + sql);
+  }
+  return sqlite3_step(statement);
 }
 
 std::vector<ColumnInfo> SqliteRowSet::Describe(sqlite3_stmt* statement) {
@@ -67,7 +78,8 @@ bool SqliteRowSet::FetchRow(std::vector<Value>& row) {
 }
 
 bool SqliteRowSet::Step(std::vector<Value>& row) {
-  const int rc = sqlite3_step(statement_.get());
+  const int rc = first_step_ != kStepTaken ? first_step_ : sqlite3_step(statement_.get());
+  first_step_ = kStepTaken;
   if (rc == SQLITE_DONE) {
     StopStatement();
     return false;

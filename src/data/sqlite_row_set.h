@@ -2,6 +2,10 @@
 // over many rows keeps memory flat; when anything is about to write on the connection, the rest
 // of the rows is read into the row set's own buffer first, so the write cannot show up in (or
 // disturb) the iteration.
+//
+// The columns are described only after the first step: a statement prepared (or cached) before
+// another client changed a table is compiled again by that step, and its columns may then differ
+// from what the stale form would have reported.
 #pragma once
 
 #include <deque>
@@ -35,6 +39,12 @@ class SqliteRowSet : public BasicRowSet {
   void CheckConnection() const override;
 
  private:
+  // Runs after FirstStep: `first_step` is its result.
+  SqliteRowSet(int first_step, std::shared_ptr<SqliteDatabase>&& database, std::string&& sql,
+               SqliteStatementPtr&& statement);
+  // Binds the parameters and takes the first step; gives the step's result.
+  static int FirstStep(SqliteDatabase& database, const std::string& sql, sqlite3_stmt* statement,
+                       std::span<const Value> parameters);
   static std::vector<ColumnInfo> Describe(sqlite3_stmt* statement);
   bool Step(std::vector<Value>& row);
   void StopStatement() noexcept;
@@ -44,6 +54,8 @@ class SqliteRowSet : public BasicRowSet {
   SqliteStatementPtr statement_;  // null once all rows are stepped
   std::vector<SqliteColumnKind> kinds_;
   std::deque<std::vector<Value>> buffered_;
+  int first_step_;  // the result of the first step until Step reads that row; then kStepTaken
+  static constexpr int kStepTaken = -1;
 };
 
 }  // namespace corvane::data
