@@ -1,0 +1,297 @@
+#include "fleet_fixture.h"
+
+#include <algorithm>
+#include <utility>
+
+#include "base/process_end.h"
+#include "base/text_form.h"
+#include "data/company.h"
+#include "mail/delivering_component.h"
+#include "support/form1_probe.h"
+
+namespace corvane::testing {
+
+void PrintTo(const Delivered& mail, std::ostream* out) {
+  auto visible = [](const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+      if (c == '\r') {
+        shown += "\\r";
+      } else if (c == '\n') {
+        shown += "\\n";
+      } else if (c == '\t') {
+        shown += "\\t";
+      } else {
+        shown += c;
+      }
+    }
+    return shown;
+  };
+  *out << "{to " << mail.to << ", subject \"" << visible(mail.subject) << "\", body \""
+       << visible(mail.body) << "\"}";
+}
+
+// Passes every call to the real component and tells the test after each message handed over.
+class FleetTest::ObservedMail final : public mail::MailComponent {
+ public:
+  explicit ObservedMail(mail::MailComponent& inner) : inner_(inner) {}
+
+  std::function<void(const std::string&)> observer;
+
+  std::unique_ptr<mail::MailMessage> Create() override {
+    return std::make_unique<Message>(*this, inner_.Create());
+  }
+
+ private:
+  class Message final : public mail::MailMessage {
+   public:
+    Message(ObservedMail& owner, std::unique_ptr<mail::MailMessage> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+    void SetSevenBit(bool on) override { inner_->SetSevenBit(on); }
+    void SetOpportunisticTls(bool on) override { inner_->SetOpportunisticTls(on); }
+    void SetFromAddress(std::string_view a) override { inner_->SetFromAddress(a); }
+    void SetFromName(std::string_view n) override { inner_->SetFromName(n); }
+    void AddRecipient(std::string_view address, const mail::PlainArg& name,
+                      const mail::PlainArg& kind) override {
+      inner_->AddRecipient(address, name, kind);
+    }
+    void SetSubject(std::string_view s) override { inner_->SetSubject(s); }
+    void SetBody(std::string_view b) override {
+      inner_->SetBody(b);
+      body_ = b;
+    }
+    long Send(std::string_view server, const mail::PlainArg& limit) override {
+      const long reply = inner_->Send(server, limit);
+      if (owner_.observer) owner_.observer(body_);
+      return reply;
+    }
+
+   private:
+    ObservedMail& owner_;
+    std::unique_ptr<mail::MailMessage> inner_;
+    std::string body_;
+  };
+
+  mail::MailComponent& inner_;
+};
+
+FleetTest::FleetTest() = default;
+FleetTest::~FleetTest() = default;
+
+void FleetTest::SetUp() {
+  if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  db_.emplace(GetParam());
+  server_.emplace();
+  Exec(
+      "INSERT INTO Company (ID, Name, Address1, Address2, City, State, Zip, Phone, Fax, Email,"
+      " Website, KeyPressDelay, TaxRate, MaintenanceEmail, EmailFromAddress, EmailFromName,"
+      " EmailServer) VALUES (1, 'Corvane Tours', '1 Depot Way', '', 'Springfield', 'IL',"
+      " '62701', '555-0100', '', 'office@corvanetours.com', 'corvanetours.com', 0.5, 0.0825,"
+      " 'maintenance@corvanetours.com', 'fleet@corvanetours.com', 'Corvane Fleet', '" +
+      server_->host_port() +
+      "');"
+      "INSERT INTO Bus (ID, Name) VALUES (1, 'Coach 12'), (2, 'Coach 31');"
+      "INSERT INTO Driver (ID, Name, Email) VALUES (1, 'Ann Ortiz', 'ann@corvanetours.com'),"
+      " (2, 'Bo Lind', 'bo@corvanetours.com');");
+
+  gConn_ = db_->Connect();
+  data::LoadCompany(*gConn_, settings_);
+  settings_.gTourAlertTo = "tours@corvanetours.com";
+  settings_.gTourAlertDays = "7";
+  delivering_ = std::make_unique<mail::DeliveringMailComponent>(db_->folder(), mail::MailOptions{});
+  mail_ = std::make_unique<ObservedMail>(*delivering_);
+  form_ = std::make_unique<window::Form1>(*gConn_, settings_, *mail_, clock_, trace_);
+  try {
+    form_->Load();  // runs the tour-drop pass (no tours here) and ends the process
+    FAIL() << "loading the window did not end the process";
+  } catch (const ProcessEnded&) {
+  }
+  ASSERT_EQ(Log(), "");
+}
+
+void FleetTest::Exec(const std::string& sql) {
+  db_->Exec(sql);
+}
+
+std::string FleetTest::Literal(std::string_view text) const {
+  const char* char_function = GetParam() == Engine::kSqlite ? "char(" : "chr(";
+  std::string sql = "''";
+  std::string run;
+  auto flush = [&] {
+    if (run.empty()) return;
+    std::string quoted = "'";
+    for (const char c : run) quoted += c == '\'' ? std::string("''") : std::string(1, c);
+    sql += " || " + quoted + "'";
+    run.clear();
+  };
+  for (const char c : text) {
+    if (c == '\r' || c == '\n') {
+      flush();
+      sql += std::string(" || ") + char_function + (c == '\r' ? "13)" : "10)");
+    } else {
+      run += c;
+    }
+  }
+  flush();
+  return "(" + sql + ")";
+}
+
+void FleetTest::RefuseMarks(const std::string& table, int id) {
+  const std::string message = "marks of row " + std::to_string(id) + " are refused";
+  if (GetParam() == Engine::kSqlite) {
+    Exec("CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE OF EmailSent ON " + table +
+         " WHEN OLD.ID = " + std::to_string(id) + " BEGIN SELECT RAISE(ABORT, '" + message +
+         "'); END;");
+  } else {
+    Exec("CREATE FUNCTION refuse_marks_" + table +
+         "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION '" + message +
+         "'; END $$; CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE ON " + table +
+         " FOR EACH ROW WHEN (OLD.ID = " + std::to_string(id) + ") EXECUTE FUNCTION refuse_marks_" +
+         table + "();");
+  }
+}
+
+void FleetTest::AllowMarks(const std::string& table) {
+  if (GetParam() == Engine::kSqlite) {
+    Exec("DROP TRIGGER RefuseMarks" + table + ";");
+  } else {
+    Exec("DROP TRIGGER RefuseMarks" + table + " ON " + table + ";");
+  }
+}
+
+void FleetTest::SendTicketAlerts() {
+  window::Form1Probe::SendTicketAlerts(*form_);
+}
+void FleetTest::SendActionAlerts() {
+  window::Form1Probe::SendActionAlerts(*form_);
+}
+
+template <typename Pass>
+Error FleetTest::ExpectFailure(Pass pass) {
+  try {
+    pass();
+  } catch (const Error& error) {
+    return error;
+  }
+  ADD_FAILURE() << "the pass returned; a failure was expected";
+  return Error(ErrorKind::kSystem, 0, "no failure");
+}
+
+Error FleetTest::SendTicketAlertsFailing() {
+  return ExpectFailure([this] { SendTicketAlerts(); });
+}
+
+Error FleetTest::SendActionAlertsFailing() {
+  return ExpectFailure([this] { SendActionAlerts(); });
+}
+
+void FleetTest::OnEachMessage(std::function<void(const std::string&)> observer) {
+  mail_->observer = std::move(observer);
+}
+
+std::vector<Delivered> FleetTest::NewMail() {
+  const std::vector<ReceivedMessage> all = server_->Messages();
+  std::vector<Delivered> fresh;
+  for (std::size_t i = received_; i < all.size(); ++i) {
+    const ReceivedMessage& m = all[i];
+    EXPECT_EQ(m.envelope_from, kFromAddress);
+    EXPECT_EQ(m.from_address, kFromAddress);
+    EXPECT_EQ(m.from_name, kFromName);
+    EXPECT_EQ(m.recipients.size(), 1u);
+    EXPECT_EQ(m.to.size(), 1u);
+    if (!m.to.empty() && !m.recipients.empty()) {
+      EXPECT_EQ(m.to[0].address, m.recipients[0]);
+    }
+    EXPECT_EQ(m.defects, std::vector<std::string>{});
+    fresh.push_back({m.recipients.empty() ? std::string() : m.recipients[0], m.subject, m.body});
+  }
+  received_ = all.size();
+  return fresh;
+}
+
+std::vector<long long> FleetTest::IdsOf(const std::string& sql) {
+  const std::unique_ptr<data::Connection> other = db_->Connect();
+  std::vector<long long> ids;
+  std::unique_ptr<data::RowSet> rows = other->OpenRowSet(sql);
+  for (; !rows->eof(); rows->MoveNext()) {
+    ids.push_back(static_cast<long long>(ToNumber(rows->Field("ID"))));
+  }
+  rows->Close();
+  return ids;
+}
+
+std::vector<long long> FleetTest::Marked(const std::string& table) {
+  return IdsOf("SELECT ID FROM " + table + " WHERE EmailSent <> 0 ORDER BY ID");
+}
+
+std::vector<long long> FleetTest::Unsent(const std::string& table) {
+  return IdsOf("SELECT ID FROM " + table + " WHERE EmailSent = 0 OR EmailSent IS NULL ORDER BY ID");
+}
+
+std::string FleetTest::Log() const {
+  return form_->txtResults().text();
+}
+
+std::vector<long long> FleetTest::Logged() const {
+  std::vector<long long> ids;
+  const std::string log = Log();
+  for (std::size_t at = 0; at < log.size();) {
+    const std::size_t end = log.find("\r\n", at);
+    const std::string line = log.substr(at, end == std::string::npos ? end : end - at);
+    const std::size_t colon = line.find(": ");
+    EXPECT_TRUE(line.starts_with("HM ") && colon != std::string::npos) << line;
+    if (colon != std::string::npos) ids.push_back(std::stoll(line.substr(colon + 2)));
+    if (end == std::string::npos) break;
+    at = end + 2;
+  }
+  return ids;
+}
+
+std::map<long long, std::vector<std::string>> FleetTest::ByRow(const std::vector<Delivered>& mail) {
+  std::map<long long, std::vector<std::string>> rows;
+  for (const Delivered& m : mail) {
+    const std::size_t action = m.body.find("\r\nAction ID: ");
+    const std::size_t number = action != std::string::npos         ? action + 13
+                               : m.body.starts_with("Ticket ID: ") ? 11
+                                                                   : std::string::npos;
+    EXPECT_NE(number, std::string::npos) << m.body;
+    if (number == std::string::npos) continue;
+    rows[std::stoll(m.body.substr(number))].push_back(m.to);
+  }
+  return rows;
+}
+
+std::vector<long long> FleetTest::ExpectStoppedAt(
+    const std::string& table, long long failing, const std::vector<std::string>& out,
+    const std::map<long long, std::vector<std::string>>& whole) {
+  const std::vector<long long> done = Logged();
+  std::vector<long long> done_sorted = done;
+  std::sort(done_sorted.begin(), done_sorted.end());
+  EXPECT_EQ(Marked(table), done_sorted);
+  EXPECT_EQ(std::count(done.begin(), done.end(), failing), 0);
+
+  std::map<long long, std::vector<std::string>> expected;
+  for (const long long id : done) expected[id] = whole.at(id);
+  if (!out.empty()) expected[failing] = out;
+  EXPECT_EQ(ByRow(NewMail()), expected);
+
+  std::vector<long long> rest;
+  for (const auto& [id, recipients] : whole) {
+    if (std::count(done.begin(), done.end(), id) == 0) rest.push_back(id);
+  }
+  EXPECT_EQ(Unsent(table), rest);
+  return done;
+}
+
+void FleetTest::ExpectRestSent(const std::string& table, const std::vector<long long>& done,
+                               const std::map<long long, std::vector<std::string>>& whole) {
+  std::map<long long, std::vector<std::string>> expected = whole;
+  for (const long long id : done) expected.erase(id);
+  EXPECT_EQ(ByRow(NewMail()), expected);
+  std::vector<long long> all;
+  for (const auto& [id, recipients] : whole) all.push_back(id);
+  EXPECT_EQ(Marked(table), all);
+}
+
+}  // namespace corvane::testing
