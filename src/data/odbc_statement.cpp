@@ -106,6 +106,15 @@ long long OdbcStatement::RowCount() {
   return count;
 }
 
+namespace {
+
+bool IsCharacterType(SQLSMALLINT type) {
+  return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR ||
+         type == SQL_WCHAR || type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
+}
+
+}  // namespace
+
 OdbcResult OdbcStatement::ReadAll() {
   OdbcResult result;
   SQLSMALLINT count = 0;
@@ -126,6 +135,12 @@ OdbcResult OdbcStatement::ReadAll() {
     column.base_table = ColumnText(statement_, i, SQL_DESC_BASE_TABLE_NAME);
     column.base_column = ColumnText(statement_, i, SQL_DESC_BASE_COLUMN_NAME);
     column.base_schema = ColumnText(statement_, i, SQL_DESC_SCHEMA_NAME);
+    // psqlODBC hands a BOOLEAN over as the text '1'/'0' unless BoolsAsChar=0 is set; its type
+    // name still says bool, so it reads as a Boolean either way and a driver flag is never
+    // silently taken for text.
+    if (IsCharacterType(type) && ColumnText(statement_, i, SQL_DESC_TYPE_NAME) == "bool") {
+      type = SQL_BIT;
+    }
     column.bit_target = type == SQL_BIT;
     result.columns.push_back(std::move(column));
     types.push_back(type);

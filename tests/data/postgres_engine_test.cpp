@@ -87,6 +87,19 @@ TEST_F(PostgresEngine, SessionReadsUsShortDatesWhateverTheClientEnvironmentSays)
   EXPECT_EQ(rs->Field("T"), Value(DateTime::FromParts(2027, 1, 2, 10, 0, 0)));
 }
 
+TEST_F(PostgresEngine, BooleansReadAsBooleansAlsoWithoutBoolsAsChar) {
+  db_->Exec("INSERT INTO HexmileAction (ID, EmailDriver, EmailSent) VALUES (1, TRUE, 0);"
+            "INSERT INTO HexmileAction (ID, EmailDriver, EmailSent) VALUES (2, FALSE, 0);");
+  data::ConnectOptions options = db_->Options();
+  const std::string setting = "BoolsAsChar=0;";
+  options.connection_string.erase(options.connection_string.find(setting), setting.size());
+  auto conn = data::Connect(options);
+  auto rs = conn->OpenRowSet("SELECT ID, EmailDriver FROM HexmileAction ORDER BY ID");
+  EXPECT_EQ(rs->Field("EmailDriver"), Value(true));
+  rs->MoveNext();
+  EXPECT_EQ(rs->Field("EmailDriver"), Value(false));
+}
+
 TEST_F(PostgresEngine, WrongPasswordFailsWithTheServersDiagnostics) {
   data::ConnectOptions options = db_->Options();
   options.connection_string = db_->SettingsConnectString() + "PWD=wrong;";
