@@ -60,7 +60,7 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   if (quote_ == " ") quote_.clear();  // the driver quotes nothing
   const bool sql_server = dbms_name_.find("SQL Server") != std::string::npos;
   dialect_ = Dialect{.has_top = sql_server, .iso_date_text = dbms_name_ == "SQLite"};
-  RunSessionSetup();
+  RunSessionSetup(timeout);
 }
 
 OdbcSession::~OdbcSession() {
@@ -99,14 +99,18 @@ std::vector<std::string> OdbcSession::InstalledDrivers() {
   return names;
 }
 
-void OdbcSession::RunSessionSetup() {
+void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
   // Date literals of the queries are US-English short dates; the server must read them as
   // month-day-year whatever the client environment (PGDATESTYLE, a login's language) says.
-  std::string setup;
-  if (dbms_name_ == "PostgreSQL") setup = "SET DateStyle = 'ISO, MDY'";
-  if (dialect_.has_top) setup = "SET DATEFORMAT mdy";
-  if (setup.empty()) return;
-  NewStatement()->Execute(setup, {});
+  // A row that another client holds locked (a mark's UPDATE) is waited for as long as a busy
+  // SQLite file, then the statement fails: both servers would otherwise wait for ever.
+  const std::string lock_ms = std::to_string(std::max<long long>(timeout.count(), 1) * 1000);
+  std::vector<std::string> setup;
+  if (dbms_name_ == "PostgreSQL") {
+    setup = {"SET DateStyle = 'ISO, MDY'", "SET lock_timeout = " + lock_ms};
+  }
+  if (dialect_.has_top) setup = {"SET DATEFORMAT mdy", "SET LOCK_TIMEOUT " + lock_ms};
+  for (const std::string& statement : setup) NewStatement()->Execute(statement, {});
 }
 
 std::unique_ptr<OdbcStatement> OdbcSession::NewStatement() {

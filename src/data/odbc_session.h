@@ -19,7 +19,8 @@ namespace corvane::data {
 class OdbcSession {
  public:
   // Connects with `connection_string` (ODBC form), waiting at most `timeout` for the login and
-  // for each later request, then pins the session's reading of date literals to month-day-year.
+  // for each later request, then pins the session's reading of date literals to month-day-year
+  // and limits a wait for a row locked by another client to `timeout` (PostgreSQL, SQL Server).
   OdbcSession(const std::string& connection_string, std::chrono::seconds timeout);
   ~OdbcSession();
   OdbcSession(const OdbcSession&) = delete;
@@ -43,7 +44,7 @@ class OdbcSession {
   const std::vector<std::string>& PrimaryKey(const std::string& schema, const std::string& table);
 
  private:
-  void RunSessionSetup();
+  void RunSessionSetup(std::chrono::seconds timeout);
 
   // Disconnects before the connection handle is freed, also when the constructor fails after
   // the login.

@@ -13,12 +13,15 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "alerts/fault_rows.h"
+#include "base/text_form.h"
 #include "data/connection_string.h"
 #include "mail/delivering_component.h"
 #include "run/exit_status.h"
+#include "support/child_process.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
 #include "support/scripted_smtp_server.h"
@@ -170,6 +173,51 @@ TEST(DatabaseFaults, APostgresServerStoppedInThePassEndsItAndMarksNothingWrongly
     ExpectOneRowSent(pass, db.server());
     EXPECT_EQ(db.harness().Marked(pass.table), std::vector<long long>{});
   }
+}
+
+// The value of `key` in an ODBC connection string ("Database=test_3;" gives "test_3").
+std::string ConnectionPart(const std::string& connection_string, const std::string& key) {
+  const std::size_t at = connection_string.find(key + "=");
+  if (at == std::string::npos) return "";
+  const std::size_t start = at + key.size() + 1;
+  return connection_string.substr(start, connection_string.find(';', start) - start);
+}
+
+TEST(DatabaseFaults, APostgresRowLockedByAnotherClientAtTheMarkIsWaitedForThenFails) {
+  CORVANE_REQUIRE_POSTGRES();
+  const FleetPass pass = FleetPasses().at(0);
+  FaultyDatabase db(Engine::kPostgres);
+  // Another client updates every ticket and leaves its transaction open, as a front end with
+  // a ticket open for editing may.
+  const std::string connect = db.harness().db().SettingsConnectString();
+  ProcessOptions options;
+  options.set_env = {{"PGPASSWORD", PostgresServer::kPassword}};
+  ChildProcess holder(
+      {"/usr/lib/postgresql/15/bin/psql", "-X", "-q", "-h", "127.0.0.1", "-p",
+       ConnectionPart(connect, "Port"), "-U", "postgres", "-d", ConnectionPart(connect, "Database"),
+       "-c", "BEGIN; UPDATE " + pass.table + " SET EnteredBy = EnteredBy; SELECT pg_sleep(60);"},
+      options);
+  bool locked = false;
+  for (int i = 0; i < 200 && !locked; ++i) {
+    std::this_thread::sleep_for(50ms);
+    auto conn = db.harness().db().Connect();
+    auto rows = conn->OpenRowSet(
+        "SELECT count(*) AS N FROM pg_locks WHERE mode = 'RowExclusiveLock' AND granted AND "
+        "pid <> pg_backend_pid()");
+    locked = ToNumber(rows->Field("N")) > 0;
+  }
+  ASSERT_TRUE(locked) << "the other client did not get its lock";
+
+  db.harness().LoadWindow(db.mail());
+  const PassOutcome outcome = (db.harness().*pass.run)();
+  holder.Stop(SIGKILL);
+  ASSERT_TRUE(outcome.error) << "the mark must not wait for ever";
+  EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
+  EXPECT_THAT(outcome.report(), HasSubstr("[55P03]"));  // lock_not_available
+  EXPECT_GE(outcome.took, 9s);                          // the run's 10-second database wait
+  EXPECT_LT(outcome.took, 30s);
+  ExpectOneRowSent(pass, db.server());
+  EXPECT_EQ(db.harness().Marked(pass.table), std::vector<long long>{});
 }
 
 TEST(DatabaseFaults, AMissingEmailSentColumnStopsThePassBeforeAnyMessage) {
