@@ -90,7 +90,9 @@ TEST(HostileValues, LineBreaksNulSeparatorsAndHugeTextInTheBodyArriveByteForByte
   std::string description =
       "Brakes squeal.\r\n.\r\nMAIL FROM:<evil@evil.test>\r\nRCPT TO:<evil@evil.test>\r\nDATA\r\n"
       "From the depot: ..dots, = signs =3D, trailing blanks   \r\n"
-      "Z\xC3\xBCrich \xE2\x80\x93 \xC2\xBD \xE2\x9C\x93 \xF0\x9F\x9A\x8C\r\n";
+      "Z\xC3\xBCrich \xE2\x80\x93 \xC2\xBD \xE2\x9C\x93 \xF0\x9F\x9A\x8C\r\n"
+      "bare\rCR, bare\nLF, line\xE2\x80\xA8separator, paragraph\xE2\x80\xA9separator\r\n";
+  description += std::string("a NUL\0 in the text\r\n", 20);
   description += std::string(5000, 'L') + "\r\n";  // one line of 5,000 characters
   while (description.size() < 100 * 1024) description += "Pad line with = and . and tabs\t\r\n";
   description += "last line without a line break";
@@ -201,6 +203,8 @@ TEST(HostileValues, AnAddressCarryingMoreThanOneMailboxIsRefusedAndNeverReachesT
       std::string("shop@corvanetours.com\0evil@evil.test", 36),
       "\"evil@evil.test\"@corvanetours.com",
       "sh\xC3\xB6p@corvanetours.com",
+      "shop@corvanetours.com\xE2\x80\xA8RCPT TO:<evil@evil.test>",
+      "shop@corvanetours.com\rRCPT TO:<evil@evil.test>",
   };
   std::size_t maintenance_copies = 0;
   for (const std::string& address : addresses) {
