@@ -4,7 +4,7 @@
 # need (PostgreSQL through psqlODBC, aiosmtpd, smtp-sink) on 127.0.0.1 in temporary folders and
 # stop them; whatever a crashed test left behind is stopped on the way out.
 #
-#   scripts/test.sh            both builds
+#   scripts/test.sh            both builds, then a short fuzz run (scripts/fuzz.sh)
 #   scripts/test.sh quick      the normal build only
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,5 +35,7 @@ if [ "${1:-}" != "quick" ]; then
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   run_variant "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_TESTS=ON \
     -DCORVANE_BUILD_BENCH=OFF
+  unset ASAN_OPTIONS UBSAN_OPTIONS
+  scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-20}"
 fi
 echo "All tests passed."
