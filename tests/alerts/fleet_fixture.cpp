@@ -31,50 +31,6 @@ void PrintTo(const Delivered& mail, std::ostream* out) {
        << visible(mail.body) << "\"}";
 }
 
-// Passes every call to the real component and tells the test after each message handed over.
-class FleetTest::ObservedMail final : public mail::MailComponent {
- public:
-  explicit ObservedMail(mail::MailComponent& inner) : inner_(inner) {}
-
-  std::function<void(const std::string&)> observer;
-
-  std::unique_ptr<mail::MailMessage> Create() override {
-    return std::make_unique<Message>(*this, inner_.Create());
-  }
-
- private:
-  class Message final : public mail::MailMessage {
-   public:
-    Message(ObservedMail& owner, std::unique_ptr<mail::MailMessage> inner)
-        : owner_(owner), inner_(std::move(inner)) {}
-    void SetSevenBit(bool on) override { inner_->SetSevenBit(on); }
-    void SetOpportunisticTls(bool on) override { inner_->SetOpportunisticTls(on); }
-    void SetFromAddress(std::string_view a) override { inner_->SetFromAddress(a); }
-    void SetFromName(std::string_view n) override { inner_->SetFromName(n); }
-    void AddRecipient(std::string_view address, const mail::PlainArg& name,
-                      const mail::PlainArg& kind) override {
-      inner_->AddRecipient(address, name, kind);
-    }
-    void SetSubject(std::string_view s) override { inner_->SetSubject(s); }
-    void SetBody(std::string_view b) override {
-      inner_->SetBody(b);
-      body_ = b;
-    }
-    long Send(std::string_view server, const mail::PlainArg& limit) override {
-      const long reply = inner_->Send(server, limit);
-      if (owner_.observer) owner_.observer(body_);
-      return reply;
-    }
-
-   private:
-    ObservedMail& owner_;
-    std::unique_ptr<mail::MailMessage> inner_;
-    std::string body_;
-  };
-
-  mail::MailComponent& inner_;
-};
-
 FleetTest::FleetTest() = default;
 FleetTest::~FleetTest() = default;
 
@@ -100,7 +56,7 @@ void FleetTest::SetUp() {
   settings_.gTourAlertTo = "tours@corvanetours.com";
   settings_.gTourAlertDays = "7";
   delivering_ = std::make_unique<mail::DeliveringMailComponent>(db_->folder(), mail::MailOptions{});
-  mail_ = std::make_unique<ObservedMail>(*delivering_);
+  mail_ = std::make_unique<SendHookComponent>(*delivering_, nullptr);
   form_ = std::make_unique<window::Form1>(*gConn_, settings_, *mail_, clock_, trace_);
   try {
     form_->Load();  // runs the tour-drop pass (no tours here) and ends the process
@@ -187,7 +143,9 @@ Error FleetTest::SendActionAlertsFailing() {
 }
 
 void FleetTest::OnEachMessage(std::function<void(const std::string&)> observer) {
-  mail_->observer = std::move(observer);
+  mail_->set_hook([observer = std::move(observer)](int, const std::string& body) {
+    observer(body);
+  });
 }
 
 std::vector<Delivered> FleetTest::NewMail() {

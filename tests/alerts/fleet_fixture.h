@@ -20,6 +20,7 @@
 #include "base/trace.h"
 #include "data/connection.h"
 #include "mail/delivering_component.h"
+#include "support/send_hook_mail.h"
 #include "support/smtp_server.h"
 #include "support/test_database.h"
 #include "window/form1.h"
@@ -91,7 +92,6 @@ class FleetTest : public ::testing::TestWithParam<Engine> {
   RunSettings settings_;
 
  private:
-  class ObservedMail;
   template <typename Pass>
   Error ExpectFailure(Pass pass);
 
@@ -101,7 +101,7 @@ class FleetTest : public ::testing::TestWithParam<Engine> {
   RunTrace trace_;
   std::unique_ptr<data::Connection> gConn_;
   std::unique_ptr<mail::DeliveringMailComponent> delivering_;
-  std::unique_ptr<ObservedMail> mail_;
+  std::unique_ptr<SendHookComponent> mail_;
   std::unique_ptr<window::Form1> form_;
   std::size_t received_ = 0;
 };

@@ -75,7 +75,7 @@ TEST(DatabaseFaults, AWriterHoldingTheFileAtTheMarkIsWaitedForThenTheRowStaysUnm
     sqlite3* raw = nullptr;
     ASSERT_EQ(sqlite3_open(db.harness().db().sqlite_file().c_str(), &raw), SQLITE_OK);
     std::unique_ptr<sqlite3, int (*)(sqlite3*)> other(raw, sqlite3_close);
-    SendHookComponent mail(db.mail(), [&](int sent) {
+    SendHookComponent mail(db.mail(), [&](int sent, const std::string&) {
       if (sent == 1) {
         ASSERT_EQ(sqlite3_exec(raw, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
       }
@@ -94,7 +94,7 @@ TEST(DatabaseFaults, AWriterHoldingTheFileAtTheMarkIsWaitedForThenTheRowStaysUnm
     ASSERT_EQ(sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
     EXPECT_EQ(db.harness().Marked(pass.table), std::vector<long long>{});
     // The next pass sends that row again (the only way not to lose it) and marks everything.
-    SendHookComponent quiet(db.mail(), [](int) {});
+    SendHookComponent quiet(db.mail(), [](int, const std::string&) {});
     db.harness().LoadWindow(quiet);
     EXPECT_FALSE((db.harness().*pass.run)().error);
     EXPECT_EQ(db.harness().Marked(pass.table).size(), pass.messages.size());
@@ -159,7 +159,7 @@ TEST(DatabaseFaults, APostgresServerStoppedInThePassEndsItAndMarksNothingWrongly
   for (const FleetPass& pass : FleetPasses()) {
     SCOPED_TRACE(pass.name);
     FaultyDatabase db(Engine::kPostgres);
-    SendHookComponent mail(db.mail(), [](int sent) {
+    SendHookComponent mail(db.mail(), [](int sent, const std::string&) {
       if (sent == 1) PostgresServer::Shared().Stop();
     });
     db.harness().LoadWindow(mail);

@@ -19,35 +19,6 @@ std::string PassOutcome::report() const {
   return error ? error->what() : std::string();
 }
 
-class SendHookComponent::Message final : public mail::MailMessage {
- public:
-  Message(SendHookComponent& owner, std::unique_ptr<mail::MailMessage> inner)
-      : owner_(owner), inner_(std::move(inner)) {}
-  void SetSevenBit(bool on) override { inner_->SetSevenBit(on); }
-  void SetOpportunisticTls(bool on) override { inner_->SetOpportunisticTls(on); }
-  void SetFromAddress(std::string_view a) override { inner_->SetFromAddress(a); }
-  void SetFromName(std::string_view n) override { inner_->SetFromName(n); }
-  void AddRecipient(std::string_view address, const mail::PlainArg& name,
-                    const mail::PlainArg& kind) override {
-    inner_->AddRecipient(address, name, kind);
-  }
-  void SetSubject(std::string_view s) override { inner_->SetSubject(s); }
-  void SetBody(std::string_view b) override { inner_->SetBody(b); }
-  long Send(std::string_view server, const mail::PlainArg& limit) override {
-    const long result = inner_->Send(server, limit);
-    owner_.after_send_(++owner_.sends_);
-    return result;
-  }
-
- private:
-  SendHookComponent& owner_;
-  std::unique_ptr<mail::MailMessage> inner_;
-};
-
-std::unique_ptr<mail::MailMessage> SendHookComponent::Create() {
-  return std::make_unique<Message>(*this, inner_.Create());
-}
-
 std::string CompanyRowSql(std::string_view email_server, std::string_view from_name,
                           std::string_view from_address, std::string_view maintenance) {
   auto quoted = [](std::string_view text) {

@@ -21,6 +21,7 @@
 #include "base/trace.h"
 #include "data/connection.h"
 #include "mail/mail_message.h"
+#include "support/send_hook_mail.h"
 #include "support/test_database.h"
 #include "window/form1.h"
 
@@ -33,21 +34,6 @@ struct PassOutcome {
   int exit_status() const;
   // The error's "number: description", or "" without one.
   std::string report() const;
-};
-
-// Passes every call on to `inner`, and calls `after_send(n)` once the n-th Send (counted from 1
-// over all messages) has returned normally: a test changes the world at that moment.
-class SendHookComponent final : public mail::MailComponent {
- public:
-  SendHookComponent(mail::MailComponent& inner, std::function<void(int)> after_send)
-      : inner_(inner), after_send_(std::move(after_send)) {}
-  std::unique_ptr<mail::MailMessage> Create() override;
-
- private:
-  class Message;
-  mail::MailComponent& inner_;
-  std::function<void(int)> after_send_;
-  int sends_ = 0;
 };
 
 // An INSERT of the one Company row, with these mail settings and the usual rest.
