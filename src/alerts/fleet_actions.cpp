@@ -2,45 +2,39 @@
 
 #include <string>
 
+#include "alerts/message_text.h"
 #include "base/text_form.h"
 
 namespace corvane::alerts {
 
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
-
 std::string ActionBody(const data::RowSet& action) {
   auto field = [&action](std::string_view column) { return JoinText(action.Field(column)); };
-  std::string body;
-  auto line = [&body](std::string_view label, const std::string& value) {
-    body += label;
-    body += value;
-    body += kCrLf;
-  };
-  line("Ticket ID: ", field("TicketID"));
-  line("Bus: ", field("BusName"));
-  line("Driver: ", field("DriverName"));
-  line("Add Driver: ", field("AddDriverName"));
-  line("Ticket Date: ", field("TicketDate"));
-  line("Miles: ", field("Miles"));
-  line("Location: ", field("Location"));
-  line("Priority: ", field("Priority"));
-  line("Status: ", field("Status"));
-  line("Entered: ", field("TktEnteredBy") + " - " + field("TktEnteredDate"));
-  line("Description:", "");
-  line("", "");
-  line("", field("Description"));
-  line("", "");
-  line(kActionSeparator, "");
-  line("", "");
-  line("Action ID: ", field("ActID"));
-  line("Action Date: ", field("ActionDate"));
-  line("Entered: ", field("ActEnteredBy") + " - " + field("ActEnteredDate"));
-  line("Description:", "");
-  line("", "");
-  body += field("ActDescription");  // the body ends here, with no line break
-  return body;
+  return MessageBody()
+      .Line("Ticket ID: ", field("TicketID"))
+      .Line("Bus: ", field("BusName"))
+      .Line("Driver: ", field("DriverName"))
+      .Line("Add Driver: ", field("AddDriverName"))
+      .Line("Ticket Date: ", field("TicketDate"))
+      .Line("Miles: ", field("Miles"))
+      .Line("Location: ", field("Location"))
+      .Line("Priority: ", field("Priority"))
+      .Line("Status: ", field("Status"))
+      .Line("Entered: ", field("TktEnteredBy") + " - " + field("TktEnteredDate"))
+      .Line("Description:")
+      .Line("")
+      .Line(field("Description"))
+      .Line("")
+      .Line(kActionSeparator)
+      .Line("")
+      .Line("Action ID: ", field("ActID"))
+      .Line("Action Date: ", field("ActionDate"))
+      .Line("Entered: ", field("ActEnteredBy") + " - " + field("ActEnteredDate"))
+      .Line("Description:")
+      .Line("")
+      .Text(field("ActDescription"))  // the body ends here, with no line break
+      .Take();
 }
 
 }  // namespace
@@ -70,12 +64,8 @@ void SendActionAlerts(PassContext& context) {
     actions->SetField("EmailSent", Value(true));
     actions->Update();
 
-    std::string line = "HM Action: " + JoinText(actions->Field("ActID"));
-    line += "\t\t";
-    line += JoinText(actions->Field("BusName"));
-    line += "\t\t\t";
-    line += GeneralDate(context.clock.Now());
-    line += kCrLf;
+    const std::string line = LogLine("HM Action: " + JoinText(actions->Field("ActID")),
+                                     JoinText(actions->Field("BusName")), context.clock.Now());
     context.log.AppendLine(line);
     actions->MoveNext();
   }

@@ -2,43 +2,30 @@
 
 #include <string>
 
+#include "alerts/message_text.h"
 #include "base/text_form.h"
 
 namespace corvane::alerts {
 
 namespace {
 
-constexpr std::string_view kCrLf = "\r\n";
-
 std::string TicketBody(const data::RowSet& ticket, const std::string& ticket_number) {
   auto field = [&ticket](std::string_view column) { return JoinText(ticket.Field(column)); };
-  std::string body;
-  body += "Ticket ID: " + ticket_number;
-  body += kCrLf;
-  body += "Bus: " + field("BusName");
-  body += kCrLf;
-  body += "Driver: " + field("DriverName");
-  body += kCrLf;
-  body += "Add Driver: " + field("AddDriverName");
-  body += kCrLf;
-  body += "Ticket Date: " + field("TicketDate");
-  body += kCrLf;
-  body += "Miles: " + field("Miles");
-  body += kCrLf;
-  body += "Location: " + field("Location");
-  body += kCrLf;
-  body += "Priority: " + field("Priority");
-  body += kCrLf;
-  body += "Add. Notify Email: " + field("AddNotifyEmail") + "   ";
-  body += kCrLf;
-  body += "Entered: " + field("EnteredBy");
-  body += " - " + field("EnteredDate");
-  body += kCrLf;
-  body += "Description:";
-  body += kCrLf;
-  body += kCrLf;
-  body += field("Description");
-  return body;
+  return MessageBody()
+      .Line("Ticket ID: ", ticket_number)
+      .Line("Bus: ", field("BusName"))
+      .Line("Driver: ", field("DriverName"))
+      .Line("Add Driver: ", field("AddDriverName"))
+      .Line("Ticket Date: ", field("TicketDate"))
+      .Line("Miles: ", field("Miles"))
+      .Line("Location: ", field("Location"))
+      .Line("Priority: ", field("Priority"))
+      .Line("Add. Notify Email: ", field("AddNotifyEmail") + "   ")
+      .Line("Entered: ", field("EnteredBy") + " - " + field("EnteredDate"))
+      .Line("Description:")
+      .Line("")
+      .Text(field("Description"))
+      .Take();
 }
 
 }  // namespace
@@ -64,12 +51,8 @@ void SendTicketAlerts(PassContext& context) {
     tickets->SetField("EmailSent", Value(true));
     tickets->Update();
 
-    std::string line = "HM Ticket: " + ticket_number;
-    line += "\t\t";
-    line += JoinText(tickets->Field("BusName"));
-    line += "\t\t\t";
-    line += GeneralDate(context.clock.Now());
-    line += kCrLf;
+    const std::string line = LogLine("HM Ticket: " + ticket_number,
+                                     JoinText(tickets->Field("BusName")), context.clock.Now());
     context.log.AppendLine(line);
     tickets->MoveNext();
   }

@@ -3,14 +3,13 @@
 #include <charconv>
 #include <cstdint>
 
+#include "alerts/message_text.h"
 #include "base/error.h"
 #include "base/text_form.h"
 
 namespace corvane::alerts {
 
 namespace {
-
-constexpr std::string_view kCrLf = "\r\n";
 
 // The invoice number as a whole number, or a type-mismatch error: the number comes from the
 // database, and text stored there must never become part of a query.
@@ -64,31 +63,22 @@ void CheckTourDrops(PassContext& context) {
         ToText(tours->Field("InvoiceNumber"), "column InvoiceNumber");
     const double balance = GetInvoiceBalance(context, invoice_number);
     if (balance != 0) {
-      std::string body;
-      body += "The following Tour has an open invoice and is about to end:";
-      body += kCrLf;
-      body += kCrLf;
-      body += "Customer: " + JoinText(tours->Field("Name"));
-      body += kCrLf;
-      body += "Tour: " + JoinText(tours->Field("TourName"));
-      body += kCrLf;
-      body += "End Date: " + FormatMonthDayYear(tours->Field("EndDate"));
-      body += kCrLf;
-      body += "Invoice Number: " + JoinText(tours->Field("InvoiceNumber"));
-      body += kCrLf;
-      body += "Balance: " + FormatDollars(balance);
-      body += kCrLf;
+      std::string body = MessageBody()
+                             .Line("The following Tour has an open invoice and is about to end:")
+                             .Line("")
+                             .Line("Customer: ", JoinText(tours->Field("Name")))
+                             .Line("Tour: ", JoinText(tours->Field("TourName")))
+                             .Line("End Date: ", FormatMonthDayYear(tours->Field("EndDate")))
+                             .Line("Invoice Number: ", JoinText(tours->Field("InvoiceNumber")))
+                             .Line("Balance: ", FormatDollars(balance))
+                             .Take();
       context.mail.SendMsg(Value(TourAlertSender), Value("Corvane Alert"),
                            Value(context.settings.gTourAlertTo),
-                           Value("Tour Drop with open invoice"), Value(body));
+                           Value("Tour Drop with open invoice"), Value(std::move(body)));
 
-      std::string line = "Tour Alert: Open Invoice for Tour Drop ";
-      line += JoinText(tours->Field("Name"));
-      line += "\t\t";
-      line += JoinText(tours->Field("TourName"));
-      line += "\t\t\t";
-      line += GeneralDate(context.clock.Now());
-      line += kCrLf;
+      const std::string line =
+          LogLine("Tour Alert: Open Invoice for Tour Drop " + JoinText(tours->Field("Name")),
+                  JoinText(tours->Field("TourName")), context.clock.Now());
       context.log.AppendLine(line);
     }
     tours->MoveNext();

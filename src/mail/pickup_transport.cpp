@@ -9,6 +9,7 @@
 #include <string>
 #include <system_error>
 
+#include "base/file_descriptor.h"
 #include "mail/mail_error.h"
 
 namespace corvane::mail {
@@ -19,27 +20,6 @@ namespace {
   ThrowMailFailure(
       error, "mail: cannot " + doing + " " + Quoted(path.string()) + ": " + std::strerror(error));
 }
-
-// An open file descriptor, closed on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  // Closes now and reports the result (a failed close can mean lost data).
-  int Close() {
-    const int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 // Removes the temporary file unless the write was committed.
 class TemporaryFile {

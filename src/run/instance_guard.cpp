@@ -12,21 +12,17 @@
 namespace corvane::run {
 
 InstanceGuard::InstanceGuard(const std::filesystem::path& executable)
-    : fd_(::open(executable.c_str(), O_RDONLY | O_CLOEXEC)) {
-  if (fd_ < 0) {
+    : file_(::open(executable.c_str(), O_RDONLY | O_CLOEXEC)) {
+  if (!file_.valid()) {
     throw Error(ErrorKind::kSystem, errnum::kPathFileAccessError,
                 "Path/File access error: cannot open " + executable.string() +
                     " for the single-instance check: " + std::strerror(errno));
   }
 }
 
-InstanceGuard::~InstanceGuard() {
-  if (fd_ >= 0) ::close(fd_);  // closing drops the lock
-}
-
 bool InstanceGuard::TryAcquire() {
   if (held_) return true;
-  while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+  while (::flock(file_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EINTR) continue;
     if (errno == EWOULDBLOCK) return false;
     throw Error(

@@ -8,6 +8,8 @@
 
 #include <filesystem>
 
+#include "base/file_descriptor.h"
+
 namespace corvane::run {
 
 class InstanceGuard {
@@ -15,7 +17,6 @@ class InstanceGuard {
   // Opens `executable` read-only and close-on-exec (so a child process cannot keep the lock).
   // Fails when the file cannot be opened.
   explicit InstanceGuard(const std::filesystem::path& executable);
-  ~InstanceGuard();
   InstanceGuard(const InstanceGuard&) = delete;
   InstanceGuard& operator=(const InstanceGuard&) = delete;
 
@@ -24,7 +25,7 @@ class InstanceGuard {
   bool TryAcquire();
 
  private:
-  int fd_ = -1;
+  FileDescriptor file_;  // closing it drops the lock
   bool held_ = false;
 };
 

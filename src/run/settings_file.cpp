@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "base/error.h"
+#include "base/file_descriptor.h"
 
 namespace corvane::run {
 
@@ -65,21 +66,6 @@ class ItemReader {
 
   std::string_view bytes_;
   std::size_t pos_ = 0;
-};
-
-// The owner of an open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
 };
 
 [[noreturn]] void ThrowFileError(int error, const std::filesystem::path& path) {
