@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <functional>
 #include <stdexcept>
 
 namespace corvane::testing {
@@ -93,12 +94,14 @@ class ScriptedSmtpServer::Session {
     while (ReadLine(line)) {
       if (line == ".") {
         Record(".");
-        std::optional<std::string> reply = Answer(SmtpStep::kDot, message_, "250 2.0.0 Ok: queued");
-        if (reply && Positive(*reply)) {
-          const std::lock_guard lock(server_.mutex_);
-          server_.accepted_.push_back(current_);
-        }
-        return reply;
+        // Recorded before the reply goes out: a client that has read "250" may already be gone
+        // and its test asking what arrived.
+        return Answer(SmtpStep::kDot, message_, "250 2.0.0 Ok: queued",
+                      [this](const std::string& reply) {
+                        if (!Positive(reply)) return;
+                        const std::lock_guard lock(server_.mutex_);
+                        server_.accepted_.push_back(current_);
+                      });
       }
       if (line.starts_with('.')) line.erase(0, 1);  // dot-stuffing (RFC 5321 §4.5.2)
       current_.data += line;
@@ -109,7 +112,9 @@ class ScriptedSmtpServer::Session {
 
   // Answers at `step`: the usual reply unless a misstep holds from `number` on. Returns the
   // reply sent, or nothing when the session ends here.
-  std::optional<std::string> Answer(SmtpStep step, int number, std::string usual) {
+  std::optional<std::string> Answer(
+      SmtpStep step, int number, std::string usual,
+      const std::function<void(const std::string&)>& before_reply = nullptr) {
     const SmtpMisstep* misstep = nullptr;
     for (const SmtpMisstep& m : server_.options_.missteps) {
       if (m.step == step && number >= m.from) misstep = &m;
@@ -132,6 +137,7 @@ class ScriptedSmtpServer::Session {
       server_.holding_ = false;
       if (server_.stopping_) return std::nullopt;
     }
+    if (before_reply) before_reply(usual);
     return Write(usual);
   }
 
