@@ -3,18 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "support/error_number.h"
 
 namespace corvane {
 namespace {
 
-long ErrorNumberOf(auto&& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.number();
-  }
-  return 0;
-}
+using ::corvane::testing::ErrorNumberOf;
 
 TEST(TextForm, DatesUseTheUsGeneralDateForm) {
   EXPECT_EQ(GeneralDate(DateTime::FromParts(2026, 12, 7)), "12/7/2026");

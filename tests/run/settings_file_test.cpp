@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "support/error_number.h"
 #include "support/temp_dir.h"
 
 namespace corvane::run {
@@ -12,14 +13,7 @@ using ::corvane::testing::TempDir;
 using ::corvane::testing::WriteFile;
 using Items = std::vector<std::string>;
 
-long ErrorNumberOf(auto&& call) {
-  try {
-    call();
-  } catch (const Error& error) {
-    return error.number();
-  }
-  return 0;
-}
+using ::corvane::testing::ErrorNumberOf;
 
 // The usual layout: one item, then six lines of two items.
 constexpr std::string_view kUsualFile =
