@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "bench_support.h"
+#include "mail/compose/message_composer.h"
 #include "mail/delivering_component.h"
-#include "mail/message_composer.h"
 #include "mail/send_msg.h"
 
 namespace {
@@ -81,10 +81,10 @@ int main(int argc, char** argv) {
   rusage after{};
   getrusage(RUSAGE_SELF, &after);
 
-  const corvane::bench::Measurement floor = corvane::bench::Measure(
-      {"smtp-source", "-d", "-s", "1", "-m", std::to_string(count), "-l",
-       std::to_string(message_bytes), "-f", kFrom, "-t", kTo, server},
-      {});
+  const corvane::bench::Measurement floor =
+      corvane::bench::Measure({"smtp-source", "-d", "-s", "1", "-m", std::to_string(count), "-l",
+                               std::to_string(message_bytes), "-f", kFrom, "-t", kTo, server},
+                              {});
   if (floor.exit_status != 0) {
     std::fprintf(stderr, "smtp-source failed (status %d)\n", floor.exit_status);
     return 1;

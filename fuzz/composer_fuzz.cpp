@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "base/error.h"
-#include "mail/address_check.h"
-#include "mail/message_composer.h"
-#include "mail/utf8_text.h"
+#include "base/utf8.h"
+#include "mail/compose/address_check.h"
+#include "mail/compose/message_composer.h"
 
 namespace {
 
@@ -248,15 +248,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // An accepted address is one plain ASCII mailbox: nothing that could end an SMTP path.
   for (const std::string& address : {from_address, to_address}) {
     Require(address.find_first_of("<>\r\n", 0) == std::string::npos);
-    Require(address.find('\0') == std::string::npos && mail::IsAscii(address));
+    Require(address.find('\0') == std::string::npos && corvane::IsAscii(address));
   }
   message.from_address = from_address;
-  message.from_name = mail::ToUtf8(from_name);
-  message.recipients.push_back({to_address, mail::ToUtf8(to_name), kind});
-  message.subject = mail::ToUtf8(subject);
-  message.body = mail::ToUtf8(body);
-  Require(mail::IsValidUtf8(message.from_name) && mail::IsValidUtf8(message.subject) &&
-          mail::IsValidUtf8(message.body));
+  message.from_name = corvane::ToUtf8(from_name);
+  message.recipients.push_back({to_address, corvane::ToUtf8(to_name), kind});
+  message.subject = corvane::ToUtf8(subject);
+  message.body = corvane::ToUtf8(body);
+  Require(corvane::IsValidUtf8(message.from_name) && corvane::IsValidUtf8(message.subject) &&
+          corvane::IsValidUtf8(message.body));
 
   const mail::MessageStamp stamp{"Tue, 08 Dec 2026 06:33:00 +0100",
                                  mail::MakeMessageId("20261208T063300.1.000001.ab", from_address)};

@@ -1,7 +1,9 @@
 #include "base/date_time.h"
 
 #include <charconv>
+#include <ctime>
 
+#include "base/clock.h"
 #include "base/error.h"
 
 namespace corvane {
@@ -128,6 +130,16 @@ DateTime DateTime::AddDays(long long days) const {
 double DateTime::serial() const {
   const auto seconds = (at_ - kZero).count();
   return static_cast<double>(seconds) / 86400.0;
+}
+
+DateTime SystemClock::Now() const {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  if (localtime_r(&now, &local) == nullptr) {
+    throw Error(ErrorKind::kSystem, errnum::kInvalidProcedureCall, "The local time is unknown");
+  }
+  return DateTime::FromParts(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                             local.tm_min, local.tm_sec == 60 ? 59 : local.tm_sec);
 }
 
 }  // namespace corvane

@@ -7,21 +7,12 @@
 #include <limits>
 #include <string>
 
+#include "base/ascii.h"
 #include "base/error.h"
 
 namespace corvane {
 
 namespace {
-
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
-
-std::string_view TrimBlanks(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
 
 std::string Describe(std::string_view what) {
   return std::string(what);

@@ -1,6 +1,6 @@
 #include "data/basic_row_set.h"
 
-#include "data/connection_string.h"
+#include "base/ascii.h"
 #include "data/data_error.h"
 
 namespace corvane::data {

@@ -1,38 +1,16 @@
 #include "data/connection_string.h"
 
+#include "base/ascii.h"
+
 namespace corvane::data {
 
 namespace {
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 std::string_view Trim(std::string_view text) {
-  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-char Lower(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return TrimBlanksAndLineEnds(text);
 }
 
 }  // namespace
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
-}
-
-std::string ToLowerAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = Lower(c);
-  return out;
-}
 
 ConnectionString ConnectionString::Parse(std::string_view text) {
   ConnectionString result;
@@ -49,7 +27,7 @@ ConnectionString ConnectionString::Parse(std::string_view text) {
     ConnectionPart part;
     part.name = std::string(Trim(text.substr(i, equals - i)));
     i = equals + 1;
-    while (i < text.size() && IsBlank(text[i])) ++i;
+    while (i < text.size() && IsBlankOrLineEnd(text[i])) ++i;
     // A quoted value may hold ';'. The closer is escaped by doubling it.
     const char opener = i < text.size() ? text[i] : '\0';
     const char closer = opener == '{' ? '}' : opener;

@@ -29,10 +29,6 @@ class ConnectionString {
   std::vector<ConnectionPart> parts_;
 };
 
-// Case-insensitive ASCII comparison, for keywords and column names.
-bool EqualsNoCase(std::string_view a, std::string_view b);
-std::string ToLowerAscii(std::string_view text);
-
 // An ODBC "name=value;" part, the value braced when it needs it ({a;b} with '}' doubled).
 std::string OdbcPart(std::string_view name, std::string_view value);
 

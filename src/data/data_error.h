@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
+
 namespace corvane::data {
 
 // The classic data-access numbers, so a report reads as operators know it.
@@ -17,8 +19,13 @@ inline constexpr long kProviderError = -2147467259;
 inline constexpr long kConnectionStringError = 3706;
 
 // Throws a kDatabase Error with this number and description.
-[[noreturn]] void ThrowDatabaseError(long number, const std::string& description);
+[[noreturn]] inline void ThrowDatabaseError(long number, const std::string& description) {
+  throw Error(ErrorKind::kDatabase, number, description);
+}
 // "Row cannot be located for updating" (kRowCannotBeLocated) with the reason appended.
-[[noreturn]] void ThrowRowCannotBeLocated(std::string_view reason);
+[[noreturn]] inline void ThrowRowCannotBeLocated(std::string_view reason) {
+  throw Error(ErrorKind::kDatabase, errnum::kRowCannotBeLocated,
+              "Row cannot be located for updating: " + std::string(reason));
+}
 
 }  // namespace corvane::data

@@ -3,6 +3,8 @@
 #include <string>
 
 #include "base/process_end.h"
+#include "data/odbc/odbc_connection.h"
+#include "data/sqlite/sqlite_connection.h"
 
 namespace corvane::data {
 
@@ -11,6 +13,13 @@ namespace {
 constexpr const char* kPasswordPart = "PWD=vantorel;";
 constexpr std::chrono::seconds kConnectionTimeout{10};
 }  // namespace
+
+std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
+  if (IsSqliteConnectionString(options.connection_string)) {
+    return std::make_unique<SqliteConnection>(options);
+  }
+  return std::make_unique<OdbcConnection>(options);
+}
 
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
                                          const std::filesystem::path& program_folder) {

@@ -5,7 +5,7 @@
 #include <optional>
 #include <vector>
 
-#include "data/connection_string.h"
+#include "base/ascii.h"
 
 namespace corvane::data {
 
@@ -20,14 +20,7 @@ struct Token {
 };
 
 bool IsWordChar(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         static_cast<unsigned char>(c) >= 0x80;
-}
-bool IsDigit(char c) {
-  return c >= '0' && c <= '9';
-}
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  return IsAsciiAlnum(c) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
 }
 
 // Position one past a quoted run that starts at `i` with `open` and ends with `close`; a doubled
@@ -54,8 +47,8 @@ std::vector<Token> Tokenize(std::string_view sql) {
     const std::size_t start = i;
     const char c = sql[i];
     TokenKind kind = TokenKind::kOther;
-    if (IsBlank(c)) {
-      while (i < sql.size() && IsBlank(sql[i])) ++i;
+    if (IsBlankOrLineEnd(c)) {
+      while (i < sql.size() && IsBlankOrLineEnd(sql[i])) ++i;
       kind = TokenKind::kBlank;
     } else if (c == '\'') {
       i = SkipQuoted(sql, i, '\'');
@@ -70,7 +63,7 @@ std::vector<Token> Tokenize(std::string_view sql) {
       const std::size_t close = sql.find("*/", i + 2);
       i = close == std::string_view::npos ? sql.size() : close + 2;
       kind = TokenKind::kComment;
-    } else if (IsDigit(c)) {
+    } else if (IsAsciiDigit(c)) {
       while (i < sql.size() && IsWordChar(sql[i])) ++i;
       kind = TokenKind::kNumber;
     } else if (IsWordChar(c)) {
@@ -92,7 +85,7 @@ std::optional<std::string> IsoFromUsDate(std::string_view body) {
   for (char c : body) {
     if (c == '/') {
       if (++index > 2) return std::nullopt;
-    } else if (IsDigit(c)) {
+    } else if (IsAsciiDigit(c)) {
       parts[index] = parts[index] * 10 + (c - '0');
       ++lengths[index];
     } else {
@@ -143,7 +136,7 @@ std::string TopToLimit(std::string_view sql) {
   }
   const std::string_view count = text(top + 1);
   for (char c : count) {
-    if (!IsDigit(c)) return std::string(sql);
+    if (!IsAsciiDigit(c)) return std::string(sql);
   }
   // TOP n PERCENT / WITH TIES have no LIMIT form: leave them for the engine to refuse.
   if (top + 2 < significant.size() &&
@@ -152,7 +145,7 @@ std::string TopToLimit(std::string_view sql) {
   }
   const Token& top_token = tokens[significant[top]];
   std::size_t after = tokens[significant[top + 1]].end;
-  while (after < sql.size() && IsBlank(sql[after])) ++after;
+  while (after < sql.size() && IsBlankOrLineEnd(sql[after])) ++after;
   // LIMIT goes after the last token that is neither a semicolon nor a comment, so a trailing
   // comment cannot swallow it.
   std::size_t last = significant.size() - 1;

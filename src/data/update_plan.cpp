@@ -1,6 +1,6 @@
 #include "data/update_plan.h"
 
-#include "data/connection_string.h"
+#include "base/ascii.h"
 #include "data/data_error.h"
 
 namespace corvane::data {

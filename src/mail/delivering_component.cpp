@@ -1,8 +1,61 @@
 #include "mail/delivering_component.h"
 
-#include "mail/delivering_message.h"
+#include "base/utf8.h"
+#include "mail/compose/address_check.h"
+#include "mail/compose/message_composer.h"
+#include "mail/compose/message_stamp.h"
+#include "mail/mail_error.h"
+#include "mail/plain_arg.h"
 
 namespace corvane::mail {
+
+void DeliveringMailMessage::SetFromAddress(std::string_view address) {
+  CheckMailbox(address, "sender address");
+  message_.from_address = std::string(address);
+}
+
+void DeliveringMailMessage::SetFromName(std::string_view name) {
+  CheckHeaderText(name, "sender name");
+  message_.from_name = ToUtf8(name);
+}
+
+void DeliveringMailMessage::AddRecipient(std::string_view address, const PlainArg& name,
+                                         const PlainArg& kind) {
+  CheckMailbox(address, "recipient address");
+  Recipient recipient;
+  recipient.name = DisplayNameArg(name);
+  CheckHeaderText(recipient.name, "recipient name");
+  recipient.name = ToUtf8(recipient.name);
+  recipient.kind = RecipientKindArg(kind);
+  recipient.address = std::string(address);
+  message_.recipients.push_back(std::move(recipient));
+}
+
+void DeliveringMailMessage::SetSubject(std::string_view subject) {
+  CheckHeaderText(subject, "subject");
+  message_.subject = ToUtf8(subject);
+}
+
+void DeliveringMailMessage::SetBody(std::string_view body) {
+  message_.body = ToUtf8(body);
+}
+
+long DeliveringMailMessage::Send(std::string_view server, const PlainArg& time_limit) {
+  if (message_.from_address.empty()) ThrowRefused("message", "has no sender address");
+  if (message_.recipients.empty()) ThrowRefused("message", "has no recipient");
+  const DeliveryOptions options{TimeLimitArg(time_limit), opportunistic_tls_};
+  MailTransport& transport = transports_.For(server);
+
+  const MessageStamp stamp{MailDateNow(),
+                           MakeMessageId(transports_.tokens().Next(), message_.from_address)};
+  const ComposedMessage composed = ComposeMessage(message_, stamp, transport.bcc_header());
+  Envelope envelope;
+  envelope.from = message_.from_address;
+  for (const Recipient& recipient : message_.recipients) {
+    envelope.recipients.push_back(recipient.address);
+  }
+  return transport.Deliver(envelope, composed, options);
+}
 
 DeliveringMailComponent::DeliveringMailComponent(std::filesystem::path program_folder,
                                                  MailOptions options)

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "base/ascii.h"
 #include "mail/mail_error.h"
 
 namespace corvane::mail {
@@ -28,18 +29,12 @@ std::optional<long long> WholeNumber(const PlainArg& arg) {
   }
   if (const auto* s = std::get_if<std::string>(&arg)) {
     if (s->empty() || s->size() > 9 ||
-        !std::all_of(s->begin(), s->end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        !std::all_of(s->begin(), s->end(), [](char c) { return IsAsciiDigit(c); })) {
       return std::nullopt;
     }
     return std::stoll(*s);
   }
   return std::nullopt;
-}
-
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-  return text;
 }
 
 }  // namespace
@@ -53,7 +48,7 @@ std::string DisplayNameArg(const PlainArg& arg) {
 RecipientKind RecipientKindArg(const PlainArg& arg) {
   if (IsZero(arg)) return RecipientKind::kTo;
   if (const auto* s = std::get_if<std::string>(&arg)) {
-    const std::string kind = Lower(*s);
+    const std::string kind = ToLowerAscii(*s);
     if (kind == "to") return RecipientKind::kTo;
     if (kind == "cc") return RecipientKind::kCc;
     if (kind == "bcc") return RecipientKind::kBcc;

@@ -1,12 +1,13 @@
 // The further arguments of adding a recipient and of sending, read from their PlainArg.
-// Zero (0, 0.0, false or empty text) selects the default each time.
+// Zero (0, 0.0, false or empty text) selects the default each time. SendMsg passes zero; the
+// other forms stay because the boundary takes them, and --test-mail sets a time limit.
 #pragma once
 
 #include <chrono>
 #include <string>
 
+#include "mail/compose/outgoing_message.h"
 #include "mail/mail_message.h"
-#include "mail/outgoing_message.h"
 
 namespace corvane::mail {
 

@@ -5,7 +5,7 @@
 #include "base/clock.h"
 #include "mail/delivering_component.h"
 #include "run/main_sequence.h"
-#include "run/program_folder.h"
+#include "run/program_identity.h"
 
 int main() {
   try {

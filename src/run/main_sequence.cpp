@@ -12,7 +12,7 @@
 #include "data/connection.h"
 #include "data/database.h"
 #include "run/exit_status.h"
-#include "run/instance_guard.h"
+#include "run/program_identity.h"
 #include "run/settings_file.h"
 #include "window/form1.h"
 

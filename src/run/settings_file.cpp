@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/ascii.h"
 #include "base/error.h"
 #include "base/file_descriptor.h"
 
@@ -16,9 +17,6 @@ namespace {
 constexpr std::size_t kConfigItems = 13;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t';
-}
 bool IsLineEnd(char c) {
   return c == '\r' || c == '\n';
 }

@@ -80,6 +80,7 @@ class Timer {
   bool enabled() const { return enabled_; }
   void set_enabled(bool enabled) { enabled_ = enabled; }
   // Lets `elapsed` pass: one tick per full interval, and none while disabled. Returns the ticks.
+  // Only tests call it: a headless window has no message loop, so they stand in for its clock.
   int Advance(std::chrono::milliseconds elapsed);
 
  private:

@@ -5,8 +5,7 @@
 
 #include "base/error.h"
 #include "data/connection.h"
-#include "data/oledb_translation.h"
-#include "data/utf16.h"
+#include "data/odbc/oledb_translation.h"
 #include "support/postgres_server.h"
 
 namespace corvane::data {
@@ -93,15 +92,6 @@ TEST(OleDbTranslation, ConnectingWithoutAnInstalledDriverSaysSo) {
     EXPECT_NE(e.description().find("No SQL Server ODBC driver is installed"), std::string::npos)
         << e.description();
   }
-}
-
-TEST(Utf16, RoundTripsAndReplacesMalformedInput) {
-  const std::string text = "Jörg – ✓ 🚌";
-  EXPECT_EQ(Utf16ToUtf8(Utf8ToUtf16(text)), text);
-  EXPECT_EQ(Utf8ToUtf16("🚌").size(), 2u);               // a surrogate pair
-  EXPECT_EQ(Utf8ToUtf16("a\xC3"), u"a\uFFFD");          // cut short
-  EXPECT_EQ(Utf8ToUtf16("\xC0\xAF"), u"\uFFFD\uFFFD");  // overlong '/'
-  EXPECT_EQ(Utf16ToUtf8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "alerts/fault_rows.h"
+#include "base/ascii.h"
 #include "base/text_form.h"
 #include "data/connection_string.h"
 #include "mail/delivering_component.h"
@@ -51,7 +52,7 @@ class FaultyDatabase {
 };
 
 std::string Lower(std::string text) {
-  return data::ToLowerAscii(text);
+  return corvane::ToLowerAscii(text);
 }
 
 // The messages of one row (the first handled) went out, and nothing else; returns how many.

@@ -7,9 +7,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/error.h"
 #include "base/text_form.h"
-#include "data/connection_string.h"
 #include "data/data_error.h"
 #include "support/test_database.h"
 
@@ -387,7 +387,7 @@ TEST_P(RowSets, RejectedQueryCarriesTheEnginesMessage) {
     FAIL() << "the query must be refused";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
-    EXPECT_NE(data::ToLowerAscii(e.description()).find("nosuchtable"), std::string::npos)
+    EXPECT_NE(corvane::ToLowerAscii(e.description()).find("nosuchtable"), std::string::npos)
         << e.description();
   }
 }

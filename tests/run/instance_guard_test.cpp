@@ -1,5 +1,3 @@
-#include "run/instance_guard.h"
-
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -7,6 +5,7 @@
 #include <thread>
 
 #include "base/error.h"
+#include "run/program_identity.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 

@@ -43,8 +43,9 @@ void PassHarness::WriteCompany(std::string_view email_server, std::string_view f
 
 void PassHarness::LoadWindow(mail::MailComponent& mail, std::string_view extra_connect) {
   settings_.gConnectString = db_.SettingsConnectString() + std::string(extra_connect);
-  settings_.gTourAlertTo = "dispatch@corvanetours.com";
-  settings_.gTourAlertDays = "7";
+  // Moved in whole: GCC 12 at -O3 warns falsely (-Wrestrict) on assigning a literal in place.
+  settings_.gTourAlertTo = std::string("dispatch@corvanetours.com");
+  settings_.gTourAlertDays = std::string("7");
   gConn_ = data::OpenDatabase(settings_, db_.folder());
   data::LoadCompany(*gConn_, settings_);
   ASSERT_TRUE(settings_.company_loaded);

@@ -1,0 +1,130 @@
+#include "data/sqlite/sqlite_database.h"
+
+#include <sqlite3.h>
+
+#include <algorithm>
+
+#include "base/ascii.h"
+#include "data/data_error.h"
+#include "data/sqlite/sqlite_row_set.h"
+
+namespace corvane::data {
+
+void SqliteCloser::operator()(sqlite3* db) const noexcept {
+  sqlite3_close_v2(db);
+}
+void SqliteFinalizer::operator()(sqlite3_stmt* statement) const noexcept {
+  sqlite3_finalize(statement);
+}
+
+SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
+                               std::chrono::milliseconds busy_timeout) {
+  sqlite3* raw = nullptr;
+  // Read-write without CREATE: a mistyped path must fail, never leave a new empty database.
+  const int rc =
+      sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE, nullptr);
+  db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
+  if (rc != SQLITE_OK) {
+    const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    ThrowDatabaseError(rc, "Cannot open the SQLite database '" + file.string() + "': " + message +
+                               " (SQLite code " + std::to_string(rc) + ")");
+  }
+  sqlite3_extended_result_codes(raw, 1);
+  Check(sqlite3_busy_timeout(raw, static_cast<int>(busy_timeout.count())),
+        "setting the busy timeout");
+  // Opening reads nothing yet; reading the schema finds a file that is no database, or one
+  // locked past the wait, here rather than at the first query.
+  Check(sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
+        "opening the database");
+}
+
+SqliteDatabase::~SqliteDatabase() {
+  idle_.clear();  // statements before the database
+}
+
+void SqliteDatabase::Close() {
+  idle_.clear();
+  closed_ = true;
+}
+
+void SqliteDatabase::CheckOpen() const {
+  if (closed_)
+    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+}
+
+SqliteStatementPtr SqliteDatabase::Take(const std::string& sql) {
+  CheckOpen();
+  const auto cached = std::find_if(idle_.begin(), idle_.end(),
+                                   [&](const auto& entry) { return entry.first == sql; });
+  if (cached != idle_.end()) {
+    SqliteStatementPtr statement = std::move(cached->second);
+    idle_.erase(cached);
+    return statement;
+  }
+  sqlite3_stmt* raw = nullptr;
+  const int rc =
+      sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr);
+  SqliteStatementPtr statement(raw);
+  if (rc != SQLITE_OK) Fail(rc, "preparing the query: " + sql);
+  if (raw == nullptr) {
+    ThrowDatabaseError(SQLITE_MISUSE, "The query text holds no statement: '" + sql + "'");
+  }
+  return statement;
+}
+
+void SqliteDatabase::GiveBack(const std::string& sql, SqliteStatementPtr statement) noexcept {
+  if (!statement) return;
+  sqlite3_reset(statement.get());
+  sqlite3_clear_bindings(statement.get());
+  if (closed_) return;
+  idle_.emplace_front(sql, std::move(statement));
+  if (idle_.size() > kCachedStatements) idle_.pop_back();
+}
+
+const std::vector<std::string>& SqliteDatabase::PrimaryKey(const std::string& table) {
+  const std::string id = ToLowerAscii(table);
+  if (const auto found = primary_keys_.find(id); found != primary_keys_.end()) {
+    return found->second;
+  }
+  const std::string sql = "SELECT name FROM pragma_table_info(?1) WHERE pk > 0 ORDER BY pk";
+  SqliteStatementPtr statement = Take(sql);
+  Check(sqlite3_bind_text(statement.get(), 1, table.c_str(), static_cast<int>(table.size()),
+                          SQLITE_TRANSIENT),
+        "binding the table name");
+  std::vector<std::string> key;
+  int rc = 0;
+  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+    key.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0)));
+  }
+  if (rc != SQLITE_DONE) Fail(rc, "reading the primary key of " + table);
+  GiveBack(sql, std::move(statement));
+  return primary_keys_[id] = std::move(key);
+}
+
+void SqliteDatabase::Register(SqliteRowSet* row_set) {
+  streaming_.push_back(row_set);
+}
+
+void SqliteDatabase::Unregister(SqliteRowSet* row_set) noexcept {
+  streaming_.erase(std::remove(streaming_.begin(), streaming_.end(), row_set), streaming_.end());
+}
+
+void SqliteDatabase::BeforeWrite() {
+  // Buffering unregisters: work on a copy.
+  const std::vector<SqliteRowSet*> streaming = streaming_;
+  for (SqliteRowSet* row_set : streaming) row_set->BufferRemainingRows();
+}
+
+void SqliteDatabase::Check(int rc, std::string_view doing) const {
+  if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, doing);
+}
+
+void SqliteDatabase::Fail(int rc, std::string_view doing) const {
+  const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
+  const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);
+  ThrowDatabaseError(code != 0 ? code : rc, "SQLite error " +
+                                                std::to_string(code != 0 ? code : rc) + " while " +
+                                                std::string(doing) + ": " + message);
+}
+
+}  // namespace corvane::data

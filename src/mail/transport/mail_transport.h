@@ -1,0 +1,50 @@
+// One way of delivering composed messages: SMTP (smtp_transport.h) or a pickup folder
+// (pickup_transport.h). The component keeps one per server text for the whole run.
+#pragma once
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "mail/compose/message_composer.h"
+#include "mail/compose/outgoing_message.h"
+
+namespace corvane::mail {
+
+// Settings of the transports that are not part of a message.
+struct MailOptions {
+  // Extra CA certificates (PEM) to verify smtp:// and smtps:// servers with instead of the
+  // system store: for tests and private CAs. Empty: the system store.
+  std::filesystem::path ca_file;
+  // Longest wait for a connection (TCP and TLS handshake); the send's time limit caps it.
+  std::chrono::seconds connect_timeout{10};
+
+  // ca_file from CORVANE_MAIL_CA_FILE when that is set and not empty.
+  static MailOptions FromEnvironment();
+};
+
+struct Envelope {
+  std::string from;                     // MAIL FROM (RFC 5321 §4.1.1.2)
+  std::vector<std::string> recipients;  // one RCPT TO each, Bcc included
+};
+
+struct DeliveryOptions {
+  std::chrono::seconds time_limit{60};  // the whole delivery, connecting included
+  bool opportunistic_tls = true;        // the second Boolean setting
+};
+
+class MailTransport {
+ public:
+  virtual ~MailTransport() = default;
+
+  // Whether the composed message carries its Bcc recipients in a header.
+  virtual BccHeader bcc_header() const = 0;
+
+  // Delivers `message` to every envelope recipient. Returns the server's final reply code
+  // (250), or 0 where no server replies. Any refusal or fault is an Error of kind kMail.
+  virtual long Deliver(const Envelope& envelope, const ComposedMessage& message,
+                       const DeliveryOptions& options) = 0;
+};
+
+}  // namespace corvane::mail

@@ -1,0 +1,164 @@
+#include "mail/transport/smtp_transport.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "base/ascii.h"
+#include "mail/mail_error.h"
+
+namespace corvane::mail {
+
+namespace {
+
+constexpr std::size_t kMaxReplyKept = 400;
+
+long Milliseconds(std::chrono::seconds s) {
+  return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(s).count());
+}
+
+}  // namespace
+
+SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
+    : server_(std::move(server)),
+      connect_timeout_(options.connect_timeout),
+      handle_(curl_easy_init()) {
+  if (!handle_) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
+  CURL* h = handle_.get();
+  SetCurlOption(h, CURLOPT_ERRORBUFFER, error_buffer_, "CURLOPT_ERRORBUFFER");
+  SetCurlOption(h, CURLOPT_URL, server_.Url().c_str(), "CURLOPT_URL");
+  SetCurlOption(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps", "CURLOPT_PROTOCOLS_STR");
+  SetCurlOption(h, CURLOPT_NOSIGNAL, 1L, "CURLOPT_NOSIGNAL");
+  SetCurlOption(h, CURLOPT_UPLOAD, 1L, "CURLOPT_UPLOAD");
+  SetCurlOption(h, CURLOPT_READFUNCTION, &SmtpTransport::ReadMessage, "CURLOPT_READFUNCTION");
+  SetCurlOption(h, CURLOPT_READDATA, this, "CURLOPT_READDATA");
+  // The protocol trace is how the server's reply text and its EHLO extensions are seen.
+  SetCurlOption(h, CURLOPT_DEBUGFUNCTION, &SmtpTransport::Debug, "CURLOPT_DEBUGFUNCTION");
+  SetCurlOption(h, CURLOPT_DEBUGDATA, this, "CURLOPT_DEBUGDATA");
+  SetCurlOption(h, CURLOPT_VERBOSE, 1L, "CURLOPT_VERBOSE");
+  if (server_.kind == ServerKind::kRelay) {
+    // Opportunistic STARTTLS as an MTA does it (RFC 3207 §4.1, RFC 7435): encrypt when offered,
+    // but an internal relay's certificate is rarely one the system store knows.
+    SetCurlOption(h, CURLOPT_SSL_VERIFYPEER, 0L, "CURLOPT_SSL_VERIFYPEER");
+    SetCurlOption(h, CURLOPT_SSL_VERIFYHOST, 0L, "CURLOPT_SSL_VERIFYHOST");
+  } else {
+    SetCurlOption(h, CURLOPT_SSL_VERIFYPEER, 1L, "CURLOPT_SSL_VERIFYPEER");
+    SetCurlOption(h, CURLOPT_SSL_VERIFYHOST, 2L, "CURLOPT_SSL_VERIFYHOST");
+    if (!options.ca_file.empty()) {
+      SetCurlOption(h, CURLOPT_CAINFO, options.ca_file.c_str(), "CURLOPT_CAINFO");
+    }
+  }
+  if (server_.has_credentials) {
+    SetCurlOption(h, CURLOPT_USERNAME, server_.user.c_str(), "CURLOPT_USERNAME");
+    SetCurlOption(h, CURLOPT_PASSWORD, server_.password.c_str(), "CURLOPT_PASSWORD");
+  }
+}
+
+long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& message,
+                            const DeliveryOptions& options) {
+  CURL* h = handle_.get();
+  long use_ssl = CURLUSESSL_NONE;
+  switch (server_.kind) {
+    case ServerKind::kRelay:
+      use_ssl = options.opportunistic_tls ? CURLUSESSL_TRY : CURLUSESSL_NONE;
+      break;
+    case ServerKind::kSmtpUrl:
+      // Credentials never travel in clear (RFC 4954 §4): no STARTTLS, no AUTH.
+      use_ssl = server_.has_credentials ? CURLUSESSL_ALL : CURLUSESSL_TRY;
+      break;
+    case ServerKind::kSmtpsUrl:
+    case ServerKind::kPickup:
+      use_ssl = CURLUSESSL_ALL;
+      break;
+  }
+  SetCurlOption(h, CURLOPT_USE_SSL, use_ssl, "CURLOPT_USE_SSL");
+  SetCurlOption(h, CURLOPT_TIMEOUT_MS, Milliseconds(options.time_limit), "CURLOPT_TIMEOUT_MS");
+  SetCurlOption(h, CURLOPT_CONNECTTIMEOUT_MS,
+                Milliseconds(std::min(connect_timeout_, options.time_limit)),
+                "CURLOPT_CONNECTTIMEOUT_MS");
+  const std::string from = "<" + envelope.from + ">";
+  SetCurlOption(h, CURLOPT_MAIL_FROM, from.c_str(), "CURLOPT_MAIL_FROM");
+  CurlList recipients;
+  for (const std::string& address : envelope.recipients) {
+    AppendCurlList(recipients, ("<" + address + ">").c_str());
+  }
+  SetCurlOption(h, CURLOPT_MAIL_RCPT, recipients.get(), "CURLOPT_MAIL_RCPT");
+  recipients_ = std::move(recipients);
+
+  message_ = &message;
+  chosen_ = nullptr;
+  offset_ = 0;
+  last_reply_.clear();
+  last_refusal_.clear();
+  reply_so_far_.clear();
+  error_buffer_[0] = '\0';
+  const CURLcode code = curl_easy_perform(h);
+  message_ = nullptr;
+  if (code != CURLE_OK) Fail(code);
+  long reply = 0;
+  CheckCurl(curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply), "CURLINFO_RESPONSE_CODE");
+  return reply;
+}
+
+size_t SmtpTransport::ReadMessage(char* buffer, size_t size, size_t count, void* self) {
+  auto& transport = *static_cast<SmtpTransport*>(self);
+  if (transport.message_ == nullptr) return 0;
+  if (transport.chosen_ == nullptr) {
+    // Read only after the server's 354, so its EHLO reply has been seen: 8bit goes only to a
+    // server that announced 8BITMIME (RFC 6152).
+    const ComposedMessage& message = *transport.message_;
+    const bool eight_bit = !message.eight_bit.empty() && transport.eight_bit_mime_;
+    transport.chosen_ = eight_bit ? &message.eight_bit : &message.seven_bit;
+  }
+  const std::string& bytes = *transport.chosen_;
+  const std::size_t n = std::min(size * count, bytes.size() - transport.offset_);
+  std::memcpy(buffer, bytes.data() + transport.offset_, n);
+  transport.offset_ += n;
+  return n;
+}
+
+int SmtpTransport::Debug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
+  if (type != CURLINFO_HEADER_IN) return 0;
+  auto& transport = *static_cast<SmtpTransport*>(self);
+  std::string_view text(data, size);
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    transport.NoteReply(line);
+    if (end == std::string_view::npos) break;
+    text.remove_prefix(end + 1);
+  }
+  return 0;
+}
+
+void SmtpTransport::NoteReply(std::string_view line) {
+  if (line.size() < 3) return;
+  // A greeting (also the one after STARTTLS) starts a new EHLO: forget what was announced.
+  if (line.starts_with("220")) eight_bit_mime_ = false;
+  if (line.size() >= 4 && line.starts_with("250") && EqualsNoCase(line.substr(4), "8BITMIME")) {
+    eight_bit_mime_ = true;
+  }
+  // A multi-line reply ("550-...", ..., "550 ...") is kept whole: servers often give the reason
+  // on the first lines and a link on the last (RFC 5321 §4.2.1).
+  if (!reply_so_far_.empty()) reply_so_far_ += ' ';
+  reply_so_far_.append(line.substr(0, kMaxReplyKept));
+  if (line.size() > 3 && line[3] == '-' && reply_so_far_.size() < kMaxReplyKept) return;
+  last_reply_ = reply_so_far_.substr(0, kMaxReplyKept);
+  reply_so_far_.clear();
+  if (line[0] == '4' || line[0] == '5') last_refusal_ = last_reply_;
+}
+
+void SmtpTransport::Fail(CURLcode code) {
+  long reply = 0;  // stays 0 if libcurl cannot say: the failure itself is reported either way
+  (void)curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &reply);
+  std::string text = "mail: sending through " + server_.Describe() +
+                     " failed: " + curl_easy_strerror(code) + " (curl " + std::to_string(code) +
+                     ")";
+  if (error_buffer_[0] != '\0') text += ": " + std::string(error_buffer_);
+  if (reply != 0) text += "; reply code " + std::to_string(reply);
+  const std::string& said = last_refusal_.empty() ? last_reply_ : last_refusal_;
+  if (!said.empty()) text += "; server said: " + Quoted(said);
+  ThrowMailFailure(code, std::move(text));
+}
+
+}  // namespace corvane::mail

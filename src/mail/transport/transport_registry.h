@@ -1,0 +1,36 @@
+// The transports of one component, one per server text, made on first use and kept for the
+// run so that every message to the same server goes over the same connection.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "mail/compose/message_stamp.h"
+#include "mail/transport/mail_transport.h"
+
+namespace corvane::mail {
+
+class TransportRegistry {
+ public:
+  // `program_folder` anchors relative pickup folders.
+  TransportRegistry(std::filesystem::path program_folder, MailOptions options);
+
+  // The transport for `server_text` (server_address.h). Fails with kMail for a text that names
+  // no usable server; such a text is not kept, so every message to it fails the same way.
+  MailTransport& For(std::string_view server_text);
+
+  // Names messages and pickup files.
+  UniqueTokens& tokens() { return tokens_; }
+
+ private:
+  std::filesystem::path program_folder_;
+  MailOptions options_;
+  UniqueTokens tokens_;
+  std::map<std::string, std::unique_ptr<MailTransport>, std::less<>> transports_;
+};
+
+}  // namespace corvane::mail

@@ -1,0 +1,133 @@
+// What only the ODBC engine does, on a PostgreSQL server through psqlODBC: the session reads
+// US-English dates whatever the client environment says, logins fail with the server's
+// diagnostics, and an unreachable server fails within the time-out.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "base/error.h"
+#include "data/connection.h"
+#include "support/child_process.h"
+#include "support/test_database.h"
+
+namespace corvane::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+class PostgresEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CORVANE_REQUIRE_POSTGRES();
+    db_.emplace(Engine::kPostgres);
+  }
+  std::optional<TestDatabase> db_;
+};
+
+// Something that accepts TCP connections on 127.0.0.1 and never answers.
+class SilentListener {
+ public:
+  SilentListener() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd_, 16) != 0 ||
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      throw std::runtime_error("cannot listen");
+    }
+    port_ = ntohs(address.sin_port);
+  }
+  ~SilentListener() { close(fd_); }
+  SilentListener(const SilentListener&) = delete;
+  SilentListener& operator=(const SilentListener&) = delete;
+  int port() const { return port_; }
+
+ private:
+  int fd_ = -1;
+  int port_ = 0;
+};
+
+std::string ConnectFailure(const data::ConnectOptions& options) {
+  try {
+    data::Connect(options);
+  } catch (const Error& e) {
+    EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
+    EXPECT_NE(e.number(), 0);
+    return e.description();
+  }
+  return "no failure";
+}
+
+data::ConnectOptions Unreachable(int port, std::chrono::seconds timeout) {
+  data::ConnectOptions options;
+  options.connection_string =
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port) +
+      ";Database=x;UID=postgres;PWD=vantorel;";
+  options.timeout = timeout;
+  return options;
+}
+
+TEST_F(PostgresEngine, SessionReadsUsShortDatesWhateverTheClientEnvironmentSays) {
+  setenv("PGDATESTYLE", "ISO, DMY", 1);
+  auto conn = db_->Connect();
+  unsetenv("PGDATESTYLE");
+  EXPECT_EQ(conn->EngineName(), "PostgreSQL");
+  auto rs = conn->OpenRowSet(
+      "SELECT CAST('12/7/2026' AS DATE) AS D, "
+      "CAST('1/2/2027 10:00:00' AS TIMESTAMP) AS T");
+  EXPECT_EQ(rs->Field("D"), Value(DateTime::FromParts(2026, 12, 7)));
+  EXPECT_EQ(rs->Field("T"), Value(DateTime::FromParts(2027, 1, 2, 10, 0, 0)));
+}
+
+TEST_F(PostgresEngine, BooleansReadAsBooleansAlsoWithoutBoolsAsChar) {
+  db_->Exec(
+      "INSERT INTO HexmileAction (ID, EmailDriver, EmailSent) VALUES (1, TRUE, 0);"
+      "INSERT INTO HexmileAction (ID, EmailDriver, EmailSent) VALUES (2, FALSE, 0);");
+  data::ConnectOptions options = db_->Options();
+  const std::string setting = "BoolsAsChar=0;";
+  options.connection_string.erase(options.connection_string.find(setting), setting.size());
+  auto conn = data::Connect(options);
+  auto rs = conn->OpenRowSet("SELECT ID, EmailDriver FROM HexmileAction ORDER BY ID");
+  EXPECT_EQ(rs->Field("EmailDriver"), Value(true));
+  rs->MoveNext();
+  EXPECT_EQ(rs->Field("EmailDriver"), Value(false));
+}
+
+TEST_F(PostgresEngine, WrongPasswordFailsWithTheServersDiagnostics) {
+  data::ConnectOptions options = db_->Options();
+  options.connection_string = db_->SettingsConnectString() + "PWD=wrong;";
+  const std::string failure = ConnectFailure(options);
+  EXPECT_NE(failure.find("password authentication failed"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("[08001]"), std::string::npos) << failure;
+}
+
+TEST(PostgresUnreachable, ServerThatIsDownFailsAtOnce) {
+  CORVANE_REQUIRE_POSTGRES();
+  UsePrivateOdbcConfig();
+  const auto start = Clock::now();
+  const std::string failure = ConnectFailure(Unreachable(FreePort(), std::chrono::seconds(10)));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_NE(failure.find("08001"), std::string::npos) << failure;
+}
+
+TEST(PostgresUnreachable, ServerThatNeverAnswersFailsWithinTheTimeout) {
+  CORVANE_REQUIRE_POSTGRES();
+  UsePrivateOdbcConfig();
+  SilentListener silent;
+  const auto start = Clock::now();
+  const std::string failure = ConnectFailure(Unreachable(silent.port(), std::chrono::seconds(2)));
+  const auto waited = Clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(1500)) << failure;
+  EXPECT_LT(waited, std::chrono::seconds(8)) << failure;
+}
+
+}  // namespace
+}  // namespace corvane::testing
