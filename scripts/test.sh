@@ -29,13 +29,26 @@ run_variant() {
   ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" --timeout 600
 }
 
-run_variant "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=ON
+# A packager's build: Release, the program only, with clang, installed into a staging folder.
+# Warnings are errors here too, so neither compiler's warnings creep in.
+packager_build() {
+  local dir=$root/build-packager
+  CXX=clang++ cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCORVANE_WERROR=ON \
+    >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  rm -rf "$dir/stage"
+  DESTDIR="$dir/stage" cmake --install "$dir" >/dev/null
+  test -x "$dir/stage/opt/corvane-email-handler/corvane-email-handler"
+}
+
+run_variant "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_BENCH=ON -DCORVANE_WERROR=ON
 if [ "${1:-}" != "quick" ]; then
   export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  run_variant "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_TESTS=ON \
+  run_variant "$root/build-asan" -DCMAKE_BUILD_TYPE=Debug -DCORVANE_SANITIZE=ON -DCORVANE_BUILD_TESTS=ON -DCORVANE_WERROR=ON \
     -DCORVANE_BUILD_BENCH=OFF
   unset ASAN_OPTIONS UBSAN_OPTIONS
+  packager_build
   scripts/fuzz.sh "${CORVANE_FUZZ_SECONDS:-20}"
 fi
 echo "All tests passed."
