@@ -1,8 +1,10 @@
 // Where the run is: the stage or pass and the key of the row it is handling. The top of the run
 // names it in the error report, so a failure says where it happened without anything below the
-// top catching it.
+// top catching it. The run's watchdog reads it from its own thread when a limit passes, hence
+// the lock.
 #pragma once
 
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -12,22 +14,37 @@ class RunTrace {
  public:
   // A new stage; forgets the row of the previous one.
   void Stage(std::string_view name) {
+    const std::lock_guard lock(mutex_);
     stage_ = name;
     row_.clear();
   }
   // The row being handled, e.g. "TourID 17".
-  void Row(std::string row) { row_ = std::move(row); }
-  void ClearRow() { row_.clear(); }
+  void Row(std::string row) {
+    const std::lock_guard lock(mutex_);
+    row_ = std::move(row);
+  }
+  void ClearRow() {
+    const std::lock_guard lock(mutex_);
+    row_.clear();
+  }
 
-  const std::string& stage() const { return stage_; }
-  const std::string& row() const { return row_; }
+  std::string stage() const {
+    const std::lock_guard lock(mutex_);
+    return stage_;
+  }
+  std::string row() const {
+    const std::lock_guard lock(mutex_);
+    return row_;
+  }
   // "CheckTourDrops, row TourID 17", or "" before the first stage.
   std::string Describe() const {
+    const std::lock_guard lock(mutex_);
     if (row_.empty()) return stage_;
     return stage_ + ", row " + row_;
   }
 
  private:
+  mutable std::mutex mutex_;
   std::string stage_;
   std::string row_;
 };

@@ -1,5 +1,6 @@
 #include "data/company.h"
 
+#include "base/ascii.h"
 #include "base/text_form.h"
 
 namespace corvane::data {
@@ -26,10 +27,13 @@ void LoadCompany(Connection& gConn, RunSettings& s) {
     s.gCompany.Website = text("Website");
     s.gKeyPressDelay = number("KeyPressDelay");
     s.gTaxRate = number("TaxRate");
-    s.gMaintenanceEmail = text("MaintenanceEmail");
-    s.gEmailFromAddress = text("EmailFromAddress");
-    s.gEmailFromName = text("EmailFromName");
-    s.gEmailServer = text("EmailServer");
+    // Addresses, the sender's name and the mail server lose the blanks around them: fixed-width
+    // CHAR columns pad their values, and a padded server name is not a server.
+    auto trimmed = [&](const char* column) { return std::string(TrimBlanks(text(column))); };
+    s.gMaintenanceEmail = trimmed("MaintenanceEmail");
+    s.gEmailFromAddress = trimmed("EmailFromAddress");
+    s.gEmailFromName = trimmed("EmailFromName");
+    s.gEmailServer = trimmed("EmailServer");
     s.company_loaded = true;
   }
   rs->Close();

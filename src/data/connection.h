@@ -6,6 +6,7 @@
 // kind kDatabase carrying the engine's own code and message.
 #pragma once
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <memory>
@@ -14,6 +15,7 @@
 #include <string_view>
 
 #include "base/value.h"
+#include "base/wait_watch.h"
 
 namespace corvane::data {
 
@@ -55,10 +57,19 @@ class Connection {
 };
 
 struct ConnectOptions {
-  std::string connection_string;      // complete, password part included
-  std::chrono::seconds timeout{10};   // bounds the wait for the server (and a busy file)
-  std::filesystem::path base_folder;  // relative database paths resolve against it
+  std::string connection_string;             // complete, password part included
+  std::chrono::seconds timeout{10};          // bounds connecting (and a busy file)
+  std::chrono::seconds statement_limit{30};  // bounds each statement, a busy wait included
+  std::filesystem::path base_folder;         // relative database paths resolve against it
+  WaitWatch* watch = nullptr;                // the program's own watch on every wait, if any
 };
+
+// An engine's own limit comes this much before the program's, so that a server that is alive
+// ends a slow statement with its own message; the program's limit is the hard one.
+inline constexpr std::chrono::seconds kEngineLimitMargin{2};
+inline std::chrono::seconds EngineLimit(std::chrono::seconds limit) {
+  return std::max(limit - kEngineLimitMargin, std::chrono::seconds(1));
+}
 
 // Chooses the engine from the connection string ("Provider=SQLite;..." embedded SQLite, anything
 // else ODBC) and opens the connection.

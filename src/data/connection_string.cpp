@@ -1,6 +1,9 @@
 #include "data/connection_string.h"
 
+#include <charconv>
+
 #include "base/ascii.h"
+#include "data/data_error.h"
 
 namespace corvane::data {
 
@@ -8,6 +11,24 @@ namespace {
 
 std::string_view Trim(std::string_view text) {
   return TrimBlanksAndLineEnds(text);
+}
+
+constexpr std::string_view kProgramPartNames[] = {"Command Timeout", "Run Timeout"};
+
+std::chrono::seconds Seconds(const ConnectionString& parsed, std::string_view name,
+                             std::chrono::seconds fallback, long long low, long long high) {
+  const auto text = parsed.Find(name);
+  if (!text) return fallback;
+  long long seconds = -1;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+  if (error != std::errc() || end != text->data() + text->size() || seconds < low ||
+      seconds > high) {
+    ThrowDatabaseError(kConnectionStringError, std::string(name) +
+                                                   " must be a whole number of seconds from " +
+                                                   std::to_string(low) + " to " +
+                                                   std::to_string(high) + ", not '" + *text + "'");
+  }
+  return std::chrono::seconds(seconds);
 }
 
 }  // namespace
@@ -81,6 +102,33 @@ std::string OdbcPart(std::string_view name, std::string_view value) {
     out += '}';
   }
   out += ';';
+  return out;
+}
+
+ProgramParts ReadProgramParts(std::string_view connection_string) {
+  const ConnectionString parsed = ConnectionString::Parse(connection_string);
+  ProgramParts parts;
+  parts.command_timeout =
+      Seconds(parsed, "Command Timeout", ProgramParts::kDefaultCommandTimeout, 3, 86400);
+  parts.run_timeout = Seconds(parsed, "Run Timeout", ProgramParts::kDefaultRunTimeout, 10, 86400);
+  return parts;
+}
+
+std::string WithoutProgramParts(std::string_view connection_string) {
+  const ConnectionString parsed = ConnectionString::Parse(connection_string);
+  const auto is_program_part = [](const ConnectionPart& part) {
+    for (const std::string_view name : kProgramPartNames) {
+      if (EqualsNoCase(part.name, name)) return true;
+    }
+    return false;
+  };
+  bool any = false;
+  for (const ConnectionPart& part : parsed.parts()) any = any || is_program_part(part);
+  if (!any) return std::string(connection_string);
+  std::string out;
+  for (const ConnectionPart& part : parsed.parts()) {
+    if (!is_program_part(part)) out += OdbcPart(part.name, part.value);
+  }
   return out;
 }
 

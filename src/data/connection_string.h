@@ -2,6 +2,7 @@
 // that settings files carry: OLE DB ("Data Source=x;User ID=y") and ODBC ("Driver={x};UID=y").
 #pragma once
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -28,6 +29,21 @@ class ConnectionString {
  private:
   std::vector<ConnectionPart> parts_;
 };
+
+// Parts that the program reads itself and no driver ever sees (docs/connection-strings.md):
+//   Command Timeout=<seconds>  the longest any one database statement may take (default 30)
+//   Run Timeout=<seconds>      the longest the whole run may take (default 1800)
+struct ProgramParts {
+  static constexpr std::chrono::seconds kDefaultCommandTimeout{30};
+  static constexpr std::chrono::seconds kDefaultRunTimeout{1800};
+  std::chrono::seconds command_timeout = kDefaultCommandTimeout;
+  std::chrono::seconds run_timeout = kDefaultRunTimeout;
+};
+// Fails (kDatabase, "connection string error") for a value that is not a whole number of
+// seconds in range: Command Timeout 3 to 86400, Run Timeout 10 to 86400.
+ProgramParts ReadProgramParts(std::string_view connection_string);
+// The string without the program's own parts (unchanged when it has none).
+std::string WithoutProgramParts(std::string_view connection_string);
 
 // An ODBC "name=value;" part, the value braced when it needs it ({a;b} with '}' doubled).
 std::string OdbcPart(std::string_view name, std::string_view value);

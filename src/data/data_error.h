@@ -15,6 +15,8 @@ inline constexpr long kNoCurrentRow = 3021;  // before the first or after the la
 inline constexpr long kObjectClosed = 3704;  // the row set or connection is closed
 // A provider failure whose driver reported native code 0 (the generic provider error number).
 inline constexpr long kProviderError = -2147467259;
+// A statement that did not end within its limit ("Query timeout expired").
+inline constexpr long kQueryTimeout = -2147217871;
 // A connection string that cannot be used (unknown provider, no driver for it).
 inline constexpr long kConnectionStringError = 3706;
 

@@ -2,15 +2,15 @@
 
 #include <string>
 
+#include "base/ascii.h"
 #include "base/process_end.h"
+#include "data/connection_string.h"
 #include "data/odbc/odbc_connection.h"
 #include "data/sqlite/sqlite_connection.h"
 
 namespace corvane::data {
 
 namespace {
-// Appended as it stands: the settings file carries everything but the password.
-constexpr const char* kPasswordPart = "PWD=vantorel;";
 constexpr std::chrono::seconds kConnectionTimeout{10};
 }  // namespace
 
@@ -21,12 +21,25 @@ std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
   return std::make_unique<OdbcConnection>(options);
 }
 
+std::string FullConnectionString(const std::string& gConnectString) {
+  std::string full = gConnectString;
+  const std::string_view head = TrimBlanks(full);
+  if (!head.empty() && head.back() != ';') full += ';';
+  full += "PWD=";
+  full += kPasswordValue;
+  full += ';';
+  return full;
+}
+
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
-                                         const std::filesystem::path& program_folder) {
+                                         const std::filesystem::path& program_folder,
+                                         WaitWatch* watch) {
   ConnectOptions options;
-  options.connection_string = settings.gConnectString + kPasswordPart;
+  options.connection_string = FullConnectionString(settings.gConnectString);
   options.timeout = kConnectionTimeout;
+  options.statement_limit = ReadProgramParts(options.connection_string).command_timeout;
   options.base_folder = program_folder;
+  options.watch = watch;
   // No cursor location to set afterwards: every row set of ours is a client-side static
   // snapshot already.
   return Connect(options);

@@ -3,15 +3,28 @@
 
 #include <filesystem>
 #include <memory>
+#include <string>
 
 #include "base/run_settings.h"
+#include "base/wait_watch.h"
 #include "data/connection.h"
 
 namespace corvane::data {
 
-// Opens gConn with gConnectString followed by the password part, a 10-second time-out.
+// The password part the program adds to every connection string; reports never show it.
+inline constexpr std::string_view kPasswordValue = "vantorel";
+
+// gConnectString followed by the password part. Where gConnectString does not end with ';'
+// one is put between them: run together, the password would become part of the last value
+// (a file name, a user name) and show up in messages about it.
+std::string FullConnectionString(const std::string& gConnectString);
+
+// Opens gConn with the full connection string, a 10-second time-out for connecting and the
+// statement limit the string's Command Timeout gives. `watch`, when given, enforces the limits
+// in the program itself as well.
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
-                                         const std::filesystem::path& program_folder);
+                                         const std::filesystem::path& program_folder,
+                                         WaitWatch* watch = nullptr);
 
 // Closes gConn, then ends the process.
 [[noreturn]] void CloseAndEnd(Connection& gConn);

@@ -1,5 +1,6 @@
 #include "mail/delivering_component.h"
 
+#include "base/ascii.h"
 #include "base/utf8.h"
 #include "mail/compose/address_check.h"
 #include "mail/compose/message_composer.h"
@@ -9,26 +10,33 @@
 
 namespace corvane::mail {
 
+// Blanks around names and addresses are dropped: fixed-width CHAR columns pad their values.
 void DeliveringMailMessage::SetFromAddress(std::string_view address) {
+  address = TrimBlanks(address);
   CheckMailbox(address, "sender address");
   message_.from_address = std::string(address);
 }
 
 void DeliveringMailMessage::SetFromName(std::string_view name) {
+  name = TrimBlanks(name);
   CheckHeaderText(name, "sender name");
   message_.from_name = ToUtf8(name);
 }
 
 void DeliveringMailMessage::AddRecipient(std::string_view address, const PlainArg& name,
                                          const PlainArg& kind) {
-  CheckMailbox(address, "recipient address");
-  Recipient recipient;
-  recipient.name = DisplayNameArg(name);
-  CheckHeaderText(recipient.name, "recipient name");
-  recipient.name = ToUtf8(recipient.name);
-  recipient.kind = RecipientKindArg(kind);
-  recipient.address = std::string(address);
-  message_.recipients.push_back(std::move(recipient));
+  // Checked whole before anything is kept: a list with one bad entry adds no recipient.
+  const std::vector<Mailbox> mailboxes = ParseMailboxList(address, "recipient address");
+  const std::string default_name = DisplayNameArg(name);
+  CheckHeaderText(default_name, "recipient name");
+  const RecipientKind recipient_kind = RecipientKindArg(kind);
+  for (const Mailbox& mailbox : mailboxes) {
+    Recipient recipient;
+    recipient.name = ToUtf8(mailbox.name.empty() ? default_name : mailbox.name);
+    recipient.kind = recipient_kind;
+    recipient.address = mailbox.address;
+    message_.recipients.push_back(std::move(recipient));
+  }
 }
 
 void DeliveringMailMessage::SetSubject(std::string_view subject) {

@@ -29,7 +29,9 @@ class MailMessage {
 
   virtual void SetFromAddress(std::string_view address) = 0;
   virtual void SetFromName(std::string_view name) = 0;
-  // `name`: the recipient's display name (zero or empty text: none).
+  // `address`: one mailbox or a list as people type it ("a@x.example; Dispatch <b@y.example>"):
+  // each becomes a recipient of this one message.
+  // `name`: the display name of a mailbox that gives none (zero or empty text: none).
   // `kind`: 0 To, 1 Cc, 2 Bcc.
   virtual void AddRecipient(std::string_view address, const PlainArg& name,
                             const PlainArg& kind) = 0;

@@ -13,6 +13,9 @@ inline constexpr int kExitOsError = 71;         // EX_OSERR: the system refused 
 inline constexpr int kExitAlreadyRunning = 75;  // EX_TEMPFAIL: another instance runs; try later
 inline constexpr int kExitMailFailed = 76;      // EX_PROTOCOL: the mail server refused or failed
 inline constexpr int kExitConfig = 78;          // EX_CONFIG: config.txt or the Company row
+inline constexpr int kExitTimedOut = 124;       // a limit passed (as timeout(1) ends): a frozen
+                                                // server, or the whole run's limit
+inline constexpr int kExitSignalBase = 128;     // stopped by signal N: 128 + N, as shells report
 
 constexpr int ExitStatusFor(ErrorKind kind) {
   switch (kind) {

@@ -17,6 +17,9 @@ struct Surroundings {
   const Clock& clock;
   mail::MailComponent& mail;
   std::ostream& report;  // the error report and the single-instance message (stderr)
+  // The descriptor of `report`, for the watchdog (run/watchdog.h) that ends a run stuck past a
+  // limit or stopped by a signal; -1: no watchdog (tests that run the stages in-process).
+  int watchdog_report_fd = -1;
 };
 
 // Runs the stages in order: ReadConfig, OpenDatabase, LoadCompany, the single-instance guard,

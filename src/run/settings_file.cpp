@@ -111,7 +111,7 @@ void ReadConfig(const std::filesystem::path& program_folder, RunSettings& settin
   settings.gConfigItem3 = items[4];
   settings.gConfigItem4 = items[6];
   settings.gConfigItem5 = items[8];
-  settings.gTourAlertTo = items[10];
+  settings.gTourAlertTo = std::string(TrimBlanks(items[10]));  // a quoted item keeps its blanks
   settings.gTourAlertDays = items[12];
 }
 

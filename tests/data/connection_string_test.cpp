@@ -5,6 +5,7 @@
 
 #include "base/error.h"
 #include "data/connection.h"
+#include "data/database.h"
 #include "data/odbc/oledb_translation.h"
 #include "support/postgres_server.h"
 
@@ -23,6 +24,37 @@ TEST(ConnectionStrings, PartsWithQuotesBracesAndOddSpacing) {
   EXPECT_FALSE(parsed.Find("junk").has_value());
   EXPECT_EQ(OdbcPart("PWD", "a;b}c"), "PWD={a;b}}c};");
   EXPECT_EQ(OdbcPart("UID", "sa"), "UID=sa;");
+}
+
+TEST(ConnectionStrings, ThePasswordPartNeverRunsIntoTheLastValue) {
+  EXPECT_EQ(FullConnectionString("Provider=SQLite;Data Source=fleet.db;"),
+            "Provider=SQLite;Data Source=fleet.db;PWD=vantorel;");
+  EXPECT_EQ(FullConnectionString("Provider=SQLite;Data Source=fleet.db"),
+            "Provider=SQLite;Data Source=fleet.db;PWD=vantorel;");
+  EXPECT_EQ(ConnectionString::Parse(FullConnectionString("Driver={x};UID=corvane  ")).Find("UID"),
+            "corvane");
+  EXPECT_EQ(FullConnectionString(""), "PWD=vantorel;");
+}
+
+TEST(ConnectionStrings, TheProgramsOwnPartsAreReadAndNeverReachADriver) {
+  const ProgramParts defaults = ReadProgramParts("Driver={x};UID=u;");
+  EXPECT_EQ(defaults.command_timeout, std::chrono::seconds(30));
+  EXPECT_EQ(defaults.run_timeout, std::chrono::seconds(1800));
+  const std::string text = "Driver={PostgreSQL Unicode};command timeout = 5;Run Timeout=60;UID=u;";
+  const ProgramParts parts = ReadProgramParts(text);
+  EXPECT_EQ(parts.command_timeout, std::chrono::seconds(5));
+  EXPECT_EQ(parts.run_timeout, std::chrono::seconds(60));
+  EXPECT_EQ(WithoutProgramParts(text), "Driver={PostgreSQL Unicode};UID=u;");
+  EXPECT_EQ(WithoutProgramParts("Driver={x};UID=u"), "Driver={x};UID=u");  // untouched
+  for (const char* bad : {"Command Timeout=0;", "Command Timeout=2;", "Command Timeout=5s;",
+                          "Run Timeout=86401;", "Run Timeout=;"}) {
+    try {
+      ReadProgramParts(bad);
+      ADD_FAILURE() << bad;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.kind(), ErrorKind::kDatabase) << bad;
+    }
+  }
 }
 
 TEST(OleDbTranslation, SqlServerProvidersMapToTheOdbcDriver) {

@@ -38,6 +38,7 @@ long long OdbcRowSet::WriteRow(const TableWrite& write) {
     parameters.push_back(write.key[i].second);
     bits.push_back(false);
   }
+  const BoundedWait wait = session_->StatementWait();
   auto statement = session_->NewStatement();
   statement->Execute(sql, parameters, bits);
   return statement->RowCount();

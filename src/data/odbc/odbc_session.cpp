@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "data/connection.h"
 #include "data/data_error.h"
 
 namespace corvane::data {
@@ -41,18 +42,25 @@ void SetTimeout(const OdbcHandle& connection, SQLINTEGER attribute, std::chrono:
 
 }  // namespace
 
-OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seconds timeout)
-    : environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE, SQL_HANDLE_ENV),
+OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
+                         std::chrono::seconds statement_limit, WaitWatch* watch)
+    : statement_limit_(statement_limit),
+      watch_(watch),
+      environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE, SQL_HANDLE_ENV),
       connection_(SQL_HANDLE_DBC, Odbc3(environment_).get(), SQL_HANDLE_ENV) {
-  SetTimeout(connection_, SQL_ATTR_LOGIN_TIMEOUT, timeout, "setting the login timeout");
+  SetTimeout(connection_, SQL_ATTR_LOGIN_TIMEOUT, EngineLimit(timeout),
+             "setting the login timeout");
   SetTimeout(connection_, SQL_ATTR_CONNECTION_TIMEOUT, timeout, "setting the connection timeout");
   std::vector<SQLWCHAR> text = ToOdbcText(connection_string);
   SQLWCHAR out[1024] = {};
   SQLSMALLINT out_length = 0;
-  const SQLRETURN ret =
-      SQLDriverConnectW(connection_.get(), nullptr, text.data(), SQL_NTS, out,
-                        static_cast<SQLSMALLINT>(std::size(out)), &out_length, SQL_DRIVER_NOPROMPT);
-  connection_.Check(ret, "connecting to the database");
+  {
+    const BoundedWait wait(watch_, timeout, "connecting to the database");
+    const SQLRETURN ret = SQLDriverConnectW(connection_.get(), nullptr, text.data(), SQL_NTS, out,
+                                            static_cast<SQLSMALLINT>(std::size(out)), &out_length,
+                                            SQL_DRIVER_NOPROMPT);
+    connection_.Check(ret, "connecting to the database");
+  }
   login_.connection = connection_.get();
   login_.connected = true;
   dbms_name_ = InfoText(connection_, SQL_DBMS_NAME);
@@ -60,6 +68,7 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   if (quote_ == " ") quote_.clear();  // the driver quotes nothing
   const bool sql_server = dbms_name_.find("SQL Server") != std::string::npos;
   dialect_ = Dialect{.has_top = sql_server, .iso_date_text = dbms_name_ == "SQLite"};
+  const BoundedWait wait = StatementWait();
   RunSessionSetup(timeout);
 }
 
@@ -104,10 +113,14 @@ void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
   // month-day-year whatever the client environment (PGDATESTYLE, a login's language) says.
   // A row that another client holds locked (a mark's UPDATE) is waited for as long as a busy
   // SQLite file, then the statement fails: both servers would otherwise wait for ever.
+  // A statement is ended by the server a margin before the program's own limit, so a live
+  // server reports its own error first.
   const std::string lock_ms = std::to_string(std::max<long long>(timeout.count(), 1) * 1000);
+  const std::string statement_ms = std::to_string(EngineLimit(statement_limit_).count() * 1000);
   std::vector<std::string> setup;
   if (dbms_name_ == "PostgreSQL") {
-    setup = {"SET DateStyle = 'ISO, MDY'", "SET lock_timeout = " + lock_ms};
+    setup = {"SET DateStyle = 'ISO, MDY'", "SET lock_timeout = " + lock_ms,
+             "SET statement_timeout = " + statement_ms};
   }
   if (dialect_.has_top) setup = {"SET DATEFORMAT mdy", "SET LOCK_TIMEOUT " + lock_ms};
   for (const std::string& statement : setup) NewStatement()->Execute(statement, {});
@@ -115,7 +128,7 @@ void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
 
 std::unique_ptr<OdbcStatement> OdbcSession::NewStatement() {
   CheckOpen();
-  return std::make_unique<OdbcStatement>(connection_);
+  return std::make_unique<OdbcStatement>(connection_, EngineLimit(statement_limit_));
 }
 
 std::string OdbcSession::Quote(const std::string& name) const {
@@ -132,6 +145,7 @@ const std::vector<std::string>& OdbcSession::PrimaryKey(const std::string& schem
                                                         const std::string& table) {
   const auto id = std::make_pair(schema, table);
   if (const auto found = primary_keys_.find(id); found != primary_keys_.end()) return found->second;
+  const BoundedWait wait = StatementWait();
   auto statement = NewStatement();
   std::vector<SQLWCHAR> schema_text = ToOdbcText(schema);
   std::vector<SQLWCHAR> table_text = ToOdbcText(table);

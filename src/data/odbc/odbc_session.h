@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wait_watch.h"
 #include "data/dialect.h"
 #include "data/odbc/odbc_handle.h"
 #include "data/odbc/odbc_statement.h"
@@ -18,10 +19,13 @@ namespace corvane::data {
 
 class OdbcSession {
  public:
-  // Connects with `connection_string` (ODBC form), waiting at most `timeout` for the login and
-  // for each later request, then pins the session's reading of date literals to month-day-year
-  // and limits a wait for a row locked by another client to `timeout` (PostgreSQL, SQL Server).
-  OdbcSession(const std::string& connection_string, std::chrono::seconds timeout);
+  // Connects with `connection_string` (ODBC form), waiting at most `timeout` for the login, then
+  // pins the session's reading of date literals to month-day-year, limits a wait for a row
+  // locked by another client to `timeout`, and each statement to `statement_limit` (the
+  // server's own limit a margin before it; `watch`, if any, holds the program to the limit
+  // itself, for a server that cannot keep its own).
+  OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
+              std::chrono::seconds statement_limit, WaitWatch* watch);
   ~OdbcSession();
   OdbcSession(const OdbcSession&) = delete;
   OdbcSession& operator=(const OdbcSession&) = delete;
@@ -35,8 +39,12 @@ class OdbcSession {
   void CheckOpen() const;
   void Close() noexcept;
 
-  // A new statement on the connection.
+  // A new statement on the connection, with the server-side limit set.
   std::unique_ptr<OdbcStatement> NewStatement();
+  // Watches one statement (executing and reading its result) for as long as it lives.
+  BoundedWait StatementWait() const {
+    return BoundedWait(watch_, statement_limit_, "the database statement");
+  }
   // Quotes an identifier with the server's quote character.
   std::string Quote(const std::string& name) const;
   // The primary-key columns of a table, in key order (empty: none). Asked with the name as the
@@ -56,6 +64,8 @@ class OdbcSession {
     }
   };
 
+  std::chrono::seconds statement_limit_;
+  WaitWatch* watch_;
   OdbcHandle environment_;
   OdbcHandle connection_;
   Login login_;

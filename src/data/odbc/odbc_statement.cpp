@@ -1,6 +1,7 @@
 #include "data/odbc/odbc_statement.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <iterator>
 
 #include "data/data_error.h"
@@ -28,8 +29,13 @@ DateTime FromParts(int year, int month, int day, int hour, int minute, int secon
 
 }  // namespace
 
-OdbcStatement::OdbcStatement(const OdbcHandle& connection)
-    : statement_(SQL_HANDLE_STMT, connection.get(), SQL_HANDLE_DBC) {}
+OdbcStatement::OdbcStatement(const OdbcHandle& connection, std::chrono::seconds query_timeout)
+    : statement_(SQL_HANDLE_STMT, connection.get(), SQL_HANDLE_DBC) {
+  const auto seconds = static_cast<std::uintptr_t>(std::max<long long>(query_timeout.count(), 1));
+  statement_.Check(SQLSetStmtAttrW(statement_.get(), SQL_ATTR_QUERY_TIMEOUT,
+                                   reinterpret_cast<SQLPOINTER>(seconds), SQL_IS_UINTEGER),
+                   "setting the query timeout");
+}
 
 void OdbcStatement::Execute(const std::string& sql, std::span<const Value> parameters,
                             const std::vector<bool>& bit_targets) {

@@ -2,6 +2,7 @@
 // with its column metadata. Freed when the object goes, so no cursor stays open on the server.
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <memory>
 #include <span>
@@ -21,7 +22,8 @@ struct OdbcResult {
 
 class OdbcStatement {
  public:
-  explicit OdbcStatement(const OdbcHandle& connection);
+  // `query_timeout`: the driver's limit on each execution (SQL_ATTR_QUERY_TIMEOUT).
+  OdbcStatement(const OdbcHandle& connection, std::chrono::seconds query_timeout);
 
   // Binds `parameters` to the '?' placeholders in order (Booleans as 1/0, or as bits where
   // `bit_targets[i]` is set) and runs `sql`.

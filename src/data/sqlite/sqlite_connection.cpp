@@ -45,7 +45,8 @@ SqliteConnection::SqliteConnection(const ConnectOptions& options) {
   if (file.is_relative() && !options.base_folder.empty()) file = options.base_folder / file;
   database_ = std::make_shared<SqliteDatabase>(
       file,
-      BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)));
+      BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)),
+      options.statement_limit, options.watch);
 }
 
 SqliteConnection::~SqliteConnection() {

@@ -17,8 +17,15 @@ void SqliteFinalizer::operator()(sqlite3_stmt* statement) const noexcept {
   sqlite3_finalize(statement);
 }
 
+namespace {
+// How many virtual-machine instructions SQLite runs between looks at the clock.
+constexpr int kProgressInstructions = 10000;
+}  // namespace
+
 SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
-                               std::chrono::milliseconds busy_timeout) {
+                               std::chrono::milliseconds busy_timeout,
+                               std::chrono::seconds statement_limit, WaitWatch* watch)
+    : statement_limit_(statement_limit), watch_(watch) {
   sqlite3* raw = nullptr;
   // Read-write without CREATE: a mistyped path must fail, never leave a new empty database.
   const int rc =
@@ -30,10 +37,13 @@ SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
                                " (SQLite code " + std::to_string(rc) + ")");
   }
   sqlite3_extended_result_codes(raw, 1);
-  Check(sqlite3_busy_timeout(raw, static_cast<int>(busy_timeout.count())),
-        "setting the busy timeout");
+  // A busy wait is part of its statement: it ends before the statement's own limit.
+  const auto busy = std::min<std::chrono::milliseconds>(busy_timeout, EngineLimit(statement_limit));
+  Check(sqlite3_busy_timeout(raw, static_cast<int>(busy.count())), "setting the busy timeout");
+  sqlite3_progress_handler(raw, kProgressInstructions, &SqliteDatabase::OnProgress, this);
   // Opening reads nothing yet; reading the schema finds a file that is no database, or one
   // locked past the wait, here rather than at the first query.
+  const BoundedWait wait(watch_, busy + kEngineLimitMargin, "opening the database");
   Check(sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
         "opening the database");
 }
@@ -93,7 +103,7 @@ const std::vector<std::string>& SqliteDatabase::PrimaryKey(const std::string& ta
         "binding the table name");
   std::vector<std::string> key;
   int rc = 0;
-  while ((rc = sqlite3_step(statement.get())) == SQLITE_ROW) {
+  while ((rc = Step(statement.get())) == SQLITE_ROW) {
     key.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(statement.get(), 0)));
   }
   if (rc != SQLITE_DONE) Fail(rc, "reading the primary key of " + table);
@@ -115,11 +125,34 @@ void SqliteDatabase::BeforeWrite() {
   for (SqliteRowSet* row_set : streaming) row_set->BufferRemainingRows();
 }
 
+int SqliteDatabase::Step(sqlite3_stmt* statement) {
+  const BoundedWait wait(watch_, statement_limit_, "the database statement");
+  interrupted_ = false;
+  interrupt_at_ = std::chrono::steady_clock::now() + EngineLimit(statement_limit_);
+  const int rc = sqlite3_step(statement);
+  interrupt_at_ = {};
+  return rc;
+}
+
+int SqliteDatabase::OnProgress(void* self) noexcept {
+  auto& database = *static_cast<SqliteDatabase*>(self);
+  if (database.interrupt_at_ == std::chrono::steady_clock::time_point{}) return 0;
+  if (std::chrono::steady_clock::now() < database.interrupt_at_) return 0;
+  database.interrupted_ = true;
+  return 1;  // SQLite ends the step with SQLITE_INTERRUPT
+}
+
 void SqliteDatabase::Check(int rc, std::string_view doing) const {
   if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE) Fail(rc, doing);
 }
 
 void SqliteDatabase::Fail(int rc, std::string_view doing) const {
+  if (rc == SQLITE_INTERRUPT && interrupted_) {
+    ThrowDatabaseError(kQueryTimeout, "Query timeout expired: " + std::string(doing) +
+                                          " did not end within " +
+                                          std::to_string(EngineLimit(statement_limit_).count()) +
+                                          " seconds (Command Timeout)");
+  }
   const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
   const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);
   ThrowDatabaseError(code != 0 ? code : rc, "SQLite error " +

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/wait_watch.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
@@ -31,8 +33,11 @@ using SqliteStatementPtr = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 class SqliteDatabase {
  public:
   // Opens an existing file for reading and writing (a missing file fails: nothing is created)
-  // and checks that it is a database, waiting at most `busy_timeout` on a locked file.
-  SqliteDatabase(const std::filesystem::path& file, std::chrono::milliseconds busy_timeout);
+  // and checks that it is a database, waiting at most `busy_timeout` on a locked file. Each
+  // step of a statement ends within `statement_limit`: SQLite interrupts itself a margin
+  // before it, and `watch` (if any) holds the program to it.
+  SqliteDatabase(const std::filesystem::path& file, std::chrono::milliseconds busy_timeout,
+                 std::chrono::seconds statement_limit, WaitWatch* watch);
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
   ~SqliteDatabase();
@@ -59,6 +64,10 @@ class SqliteDatabase {
   // Called before every write: the registered row sets buffer the rest of their rows.
   void BeforeWrite();
 
+  // sqlite3_step under the statement limit; a step the limit ends fails with SQLITE_INTERRUPT,
+  // which Fail reports as a query timeout.
+  int Step(sqlite3_stmt* statement);
+
   // Throws the database's current error (extended code and message) when `rc` is a failure.
   void Check(int rc, std::string_view doing) const;
   [[noreturn]] void Fail(int rc, std::string_view doing) const;
@@ -66,7 +75,13 @@ class SqliteDatabase {
  private:
   static constexpr std::size_t kCachedStatements = 16;
 
+  static int OnProgress(void* self) noexcept;
+
   std::unique_ptr<sqlite3, SqliteCloser> db_;
+  std::chrono::seconds statement_limit_;
+  WaitWatch* watch_;
+  std::chrono::steady_clock::time_point interrupt_at_{};  // epoch: no step running
+  bool interrupted_ = false;                              // the last step was ended by the limit
   bool closed_ = false;
   std::list<std::pair<std::string, SqliteStatementPtr>> idle_;    // most recently given back first
   std::map<std::string, std::vector<std::string>> primary_keys_;  // by lower-case table name

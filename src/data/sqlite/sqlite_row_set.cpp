@@ -53,7 +53,7 @@ int SqliteRowSet::FirstStep(SqliteDatabase& database, const std::string& sql,
     database.Check(BindSqliteValue(statement, static_cast<int>(i + 1), parameters[i]),
                    "binding parameter " + std::to_string(i + 1) + " of: " + sql);
   }
-  return sqlite3_step(statement);
+  return database.Step(statement);
 }
 
 std::vector<ColumnInfo> SqliteRowSet::Describe(sqlite3_stmt* statement) {
@@ -78,7 +78,7 @@ bool SqliteRowSet::FetchRow(std::vector<Value>& row) {
 }
 
 bool SqliteRowSet::Step(std::vector<Value>& row) {
-  const int rc = first_step_ != kStepTaken ? first_step_ : sqlite3_step(statement_.get());
+  const int rc = first_step_ != kStepTaken ? first_step_ : database_->Step(statement_.get());
   first_step_ = kStepTaken;
   if (rc == SQLITE_DONE) {
     StopStatement();
@@ -122,7 +122,7 @@ long long SqliteRowSet::WriteRow(const TableWrite& write) {
   for (const auto& [name, value] : write.key) {
     database_->Check(BindSqliteValue(statement.get(), ++parameter, value), "binding " + name);
   }
-  const int rc = sqlite3_step(statement.get());
+  const int rc = database_->Step(statement.get());
   if (rc != SQLITE_DONE) database_->Fail(rc, "updating table " + write.table);
   const long long changed = sqlite3_changes64(database_->handle());
   database_->GiveBack(sql, std::move(statement));

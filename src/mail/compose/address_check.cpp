@@ -77,6 +77,85 @@ void CheckMailbox(std::string_view address, std::string_view what) {
   }
 }
 
+namespace {
+
+// The entries of a list: split at ',' and ';' outside quoted strings and angle brackets.
+std::vector<std::string_view> SplitEntries(std::string_view text, std::string_view what) {
+  std::vector<std::string_view> entries;
+  bool quoted = false;
+  bool angle = false;
+  std::size_t start = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (quoted) {
+      if (c == '\\') {
+        ++i;
+      } else if (c == '"') {
+        quoted = false;
+      }
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == '<') {
+      angle = true;
+    } else if (c == '>') {
+      angle = false;
+    } else if ((c == ',' || c == ';') && !angle) {
+      entries.push_back(text.substr(start, i - start));
+      start = i + 1;
+    }
+  }
+  if (quoted) ThrowRefused(what, Quoted(text) + " has a quoted name that does not end");
+  entries.push_back(text.substr(start));
+  return entries;
+}
+
+// A display name as written before "<address>": a quoted string loses its quotes and escapes.
+std::string DisplayName(std::string_view written, std::string_view entry, std::string_view what) {
+  written = TrimBlanks(written);
+  if (written.size() >= 2 && written.front() == '"' && written.back() == '"') {
+    std::string name;
+    for (std::size_t i = 1; i + 1 < written.size(); ++i) {
+      if (written[i] == '\\' && i + 2 < written.size()) ++i;
+      name += written[i];
+    }
+    return name;
+  }
+  if (written.find_first_of("\"<>") != std::string_view::npos) {
+    ThrowRefused(what, Quoted(entry) + " is not a mailbox (Name <local@domain>)");
+  }
+  return std::string(written);
+}
+
+}  // namespace
+
+std::vector<Mailbox> ParseMailboxList(std::string_view text, std::string_view what) {
+  CheckHeaderText(text, what);
+  std::vector<Mailbox> mailboxes;
+  for (std::string_view entry : SplitEntries(text, what)) {
+    entry = TrimBlanks(entry);
+    if (entry.empty()) continue;
+    Mailbox mailbox;
+    const std::size_t open = entry.rfind('<');
+    if (open != std::string_view::npos && entry.back() == '>' &&
+        entry.find('>') == entry.size() - 1) {
+      mailbox.name = DisplayName(entry.substr(0, open), entry, what);
+      mailbox.address = std::string(TrimBlanks(entry.substr(open + 1, entry.size() - open - 2)));
+    } else {
+      mailbox.address = std::string(entry);
+    }
+    CheckMailbox(mailbox.address, what);
+    mailboxes.push_back(std::move(mailbox));
+    if (mailboxes.size() > kMaxMailboxes) {
+      ThrowRefused(what, "names more than " + std::to_string(kMaxMailboxes) + " mailboxes");
+    }
+  }
+  if (mailboxes.empty()) {
+    ThrowRefused(what,
+                 Quoted(text) + " names no mailbox; an e-mail address (local@domain) is needed");
+  }
+  return mailboxes;
+}
+
 std::string_view DomainOf(std::string_view address) {
   const std::size_t at = address.rfind('@');
   return at == std::string_view::npos ? std::string_view() : address.substr(at + 1);

@@ -13,6 +13,19 @@ constexpr std::string_view kWhat = "mail server";
 constexpr int kSmtpPort = 25;
 constexpr int kSmtpsPort = 465;
 
+// The server text for an error message, with the password of a URL's user part masked.
+std::string Shown(std::string_view text) {
+  const std::size_t scheme = text.find("://");
+  const std::size_t at = text.rfind('@');
+  if (scheme != std::string_view::npos && at != std::string_view::npos && at > scheme) {
+    const std::size_t colon = text.find(':', scheme + 3);
+    if (colon != std::string_view::npos && colon < at) {
+      return Quoted(std::string(text.substr(0, colon + 1)) + "****" + std::string(text.substr(at)));
+    }
+  }
+  return Quoted(text);
+}
+
 bool IsHostChar(char c) {
   return IsAsciiAlnum(c) || c == '-' || c == '.';
 }
@@ -35,10 +48,10 @@ bool IsValidHost(std::string_view host) {
 int ParsePort(std::string_view digits, std::string_view text) {
   if (digits.empty() || digits.size() > 5 ||
       !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    ThrowRefused(kWhat, Quoted(text) + " has an invalid port");
+    ThrowRefused(kWhat, Shown(text) + " has an invalid port");
   }
   const int port = std::stoi(std::string(digits));
-  if (port < 1 || port > 65535) ThrowRefused(kWhat, Quoted(text) + " has an invalid port");
+  if (port < 1 || port > 65535) ThrowRefused(kWhat, Shown(text) + " has an invalid port");
   return port;
 }
 
@@ -48,14 +61,14 @@ void ParseHostPort(std::string_view authority, std::string_view text, ServerAddr
   if (!authority.empty() && authority.front() == '[') {
     const std::size_t close = authority.find(']');
     if (close != std::string_view::npos && close + 1 < authority.size()) {
-      if (authority[close + 1] != ':') ThrowRefused(kWhat, Quoted(text) + " has a bad host");
+      if (authority[close + 1] != ':') ThrowRefused(kWhat, Shown(text) + " has a bad host");
       colon = close + 1;
     }
   } else {
     colon = authority.find(':');
   }
   out.host = std::string(authority.substr(0, colon));
-  if (!IsValidHost(out.host)) ThrowRefused(kWhat, Quoted(text) + " has no valid host name");
+  if (!IsValidHost(out.host)) ThrowRefused(kWhat, Shown(text) + " has no valid host name");
   if (colon != std::string_view::npos) out.port = ParsePort(authority.substr(colon + 1), text);
 }
 
@@ -75,7 +88,7 @@ std::string PercentDecode(std::string_view encoded, std::string_view text) {
     }
     const int high = i + 2 < encoded.size() ? HexValue(encoded[i + 1]) : -1;
     const int low = high >= 0 ? HexValue(encoded[i + 2]) : -1;
-    if (low < 0) ThrowRefused(kWhat, Quoted(text) + " has a bad %-escape in its credentials");
+    if (low < 0) ThrowRefused(kWhat, Shown(text) + " has a bad %-escape in its credentials");
     out += static_cast<char>(high * 16 + low);
     i += 2;
   }
@@ -89,14 +102,14 @@ void ParseUrl(std::string_view rest, std::string_view text, ServerAddress& out) 
   const std::size_t slash = rest.find_first_of("/?#");
   std::string_view authority = rest.substr(0, slash);
   if (slash != std::string_view::npos && rest.substr(slash) != "/") {
-    ThrowRefused(kWhat, Quoted(text) + " has a path or query; only scheme://host:port is used");
+    ThrowRefused(kWhat, Shown(text) + " has a path or query; only scheme://host:port is used");
   }
   const std::size_t at = authority.rfind('@');
   if (at != std::string_view::npos) {
     const std::string_view userinfo = authority.substr(0, at);
     const std::size_t colon = userinfo.find(':');
     out.user = PercentDecode(userinfo.substr(0, colon), text);
-    if (out.user.empty()) ThrowRefused(kWhat, Quoted(text) + " has an empty user name");
+    if (out.user.empty()) ThrowRefused(kWhat, Shown(text) + " has an empty user name");
     if (colon != std::string_view::npos) {
       out.password = PercentDecode(userinfo.substr(colon + 1), text);
     }
@@ -130,22 +143,24 @@ std::string ServerAddress::Describe() const {
 
 ServerAddress ParseServerAddress(std::string_view text,
                                  const std::filesystem::path& program_folder) {
+  // Blanks around the text are dropped: a fixed-width CHAR column pads its value.
+  text = TrimBlanks(text);
   if (text.empty()) ThrowRefused(kWhat, "is empty; no server to send through");
   if (std::any_of(text.begin(), text.end(),
                   [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; })) {
-    ThrowRefused(kWhat, Quoted(text) + " contains control characters");
+    ThrowRefused(kWhat, Shown(text) + " contains control characters");
   }
   ServerAddress out;
   if (StartsWithNoCase(text, "pickup:")) {
     out.kind = ServerKind::kPickup;
     const std::string_view folder = text.substr(7);
-    if (folder.empty()) ThrowRefused(kWhat, Quoted(text) + " names no pickup folder");
+    if (folder.empty()) ThrowRefused(kWhat, Shown(text) + " names no pickup folder");
     out.folder = (program_folder / std::filesystem::path(folder)).lexically_normal();
     return out;
   }
   if (std::any_of(text.begin(), text.end(),
                   [](char c) { return c == ' ' || static_cast<unsigned char>(c) >= 0x80; })) {
-    ThrowRefused(kWhat, Quoted(text) + " contains blanks or non-ASCII characters");
+    ThrowRefused(kWhat, Shown(text) + " contains blanks or non-ASCII characters");
   }
   if (StartsWithNoCase(text, "smtps://")) {
     out.kind = ServerKind::kSmtpsUrl;
@@ -156,9 +171,9 @@ ServerAddress ParseServerAddress(std::string_view text,
     out.port = kSmtpPort;
     ParseUrl(text.substr(7), text, out);
   } else if (text.find("://") != std::string_view::npos) {
-    ThrowRefused(kWhat, Quoted(text) + " names an unknown scheme (smtp://, smtps:// or pickup:)");
+    ThrowRefused(kWhat, Shown(text) + " names an unknown scheme (smtp://, smtps:// or pickup:)");
   } else if (text.find('@') != std::string_view::npos) {
-    ThrowRefused(kWhat, Quoted(text) + " has credentials; they need smtp:// or smtps://");
+    ThrowRefused(kWhat, Shown(text) + " has credentials; they need smtp:// or smtps://");
   } else {
     out.kind = ServerKind::kRelay;
     out.port = kSmtpPort;

@@ -1,3 +1,5 @@
+#include "run/program_identity.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 
@@ -5,7 +7,6 @@
 #include <thread>
 
 #include "base/error.h"
-#include "run/program_identity.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
