@@ -14,6 +14,7 @@ enum class ErrorKind {
   kDatabase,  // the database engine refused or failed
   kMail,      // the mail component or the mail server refused or failed
   kSystem,    // the operating system refused (files, locks)
+  kUnsafe,    // settings that others than their owner could change
 };
 
 // Classic run-time error numbers, used where one fits. Engine errors carry the engine's own code.
@@ -23,6 +24,7 @@ inline constexpr long kOverflow = 6;
 inline constexpr long kTypeMismatch = 13;
 inline constexpr long kFileNotFound = 53;
 inline constexpr long kInputPastEndOfFile = 62;
+inline constexpr long kPermissionDenied = 70;
 inline constexpr long kPathFileAccessError = 75;
 inline constexpr long kInvalidUseOfNull = 94;
 inline constexpr long kRowCannotBeLocated = 3021;  // the current row is gone or cannot be found

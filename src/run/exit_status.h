@@ -11,6 +11,7 @@ inline constexpr int kExitUnavailable = 69;     // EX_UNAVAILABLE: the database 
 inline constexpr int kExitSoftware = 70;        // EX_SOFTWARE: an internal error
 inline constexpr int kExitOsError = 71;         // EX_OSERR: the system refused (files, locks)
 inline constexpr int kExitAlreadyRunning = 75;  // EX_TEMPFAIL: another instance runs; try later
+inline constexpr int kExitUnsafeSettings = 77;  // EX_NOPERM: others could change config.txt
 inline constexpr int kExitMailFailed = 76;      // EX_PROTOCOL: the mail server refused or failed
 inline constexpr int kExitConfig = 78;          // EX_CONFIG: config.txt or the Company row
 inline constexpr int kExitTimedOut = 124;       // a limit passed (as timeout(1) ends): a frozen
@@ -29,6 +30,8 @@ constexpr int ExitStatusFor(ErrorKind kind) {
       return kExitMailFailed;
     case ErrorKind::kSystem:
       return kExitOsError;
+    case ErrorKind::kUnsafe:
+      return kExitUnsafeSettings;
   }
   return kExitSoftware;
 }
