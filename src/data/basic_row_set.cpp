@@ -36,6 +36,19 @@ Value BasicRowSet::Field(std::string_view column) const {
   return row_[i];
 }
 
+bool BasicRowSet::HasColumn(std::string_view column) const {
+  CheckOpen();
+  return index_.contains(ToLowerAscii(column));
+}
+
+void BasicRowSet::CheckUpdatable(std::string_view column) {
+  CheckOpen();
+  CheckWritable(columns_, IndexOf(column),
+                [this](const std::string& schema, const std::string& table) {
+                  return PrimaryKey(schema, table);
+                });
+}
+
 void BasicRowSet::SetField(std::string_view column, Value value) {
   CheckOpen();
   const std::size_t i = IndexOf(column);

@@ -24,6 +24,8 @@ class BasicRowSet : public RowSet {
   bool eof() const override;
   bool bof() const override;
   Value Field(std::string_view column) const override;
+  bool HasColumn(std::string_view column) const override;
+  void CheckUpdatable(std::string_view column) override;
   void SetField(std::string_view column, Value value) override;
   // No held change: nothing is written.
   void Update() override;

@@ -31,6 +31,12 @@ class RowSet {
   // The current row's value of the column (name or alias, any letter case). Fails for a column
   // the query does not return, or when there is no current row.
   virtual Value Field(std::string_view column) const = 0;
+  // Whether the query returns a column of that name (any letter case); needs no current row.
+  virtual bool HasColumn(std::string_view column) const = 0;
+  // Fails as Update() would for a change of `column` in any row of the set ("row cannot be
+  // located for updating": computed column, no primary key, key not returned), writing nothing.
+  virtual void CheckUpdatable(std::string_view column) = 0;
+
   // Holds a new value for the column on the current row until Update().
   virtual void SetField(std::string_view column, Value value) = 0;
   // Writes the current row's changed columns at once to the row's own table, found by that

@@ -38,7 +38,37 @@ Value KeyValue(const std::vector<ColumnInfo>& columns, const std::vector<Value>&
   return *found;
 }
 
+void CheckBaseColumn(const ColumnInfo& column) {
+  if (column.base_table.empty() || column.base_column.empty()) {
+    ThrowRowCannotBeLocated("column " + column.name + " is computed, not a column of a table");
+  }
+}
+
+std::vector<std::string> KeyOf(const std::string& schema, const std::string& table,
+                               const PrimaryKeyLookup& primary_key) {
+  std::vector<std::string> key = primary_key(schema, table);
+  if (key.empty()) ThrowRowCannotBeLocated("table " + table + " has no primary key");
+  return key;
+}
+
 }  // namespace
+
+void CheckWritable(const std::vector<ColumnInfo>& columns, std::size_t index,
+                   const PrimaryKeyLookup& primary_key) {
+  const ColumnInfo& column = columns.at(index);
+  CheckBaseColumn(column);
+  for (const std::string& key_column : KeyOf(column.base_schema, column.base_table, primary_key)) {
+    bool carried = false;
+    for (const ColumnInfo& c : columns) {
+      carried = carried || (SameTable(c, column.base_schema, column.base_table) &&
+                            EqualsNoCase(c.base_column, key_column));
+    }
+    if (!carried) {
+      ThrowRowCannotBeLocated("the row set does not return the key column " + key_column +
+                              " of table " + column.base_table);
+    }
+  }
+}
 
 std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
                                    const std::vector<Value>& row,
@@ -48,9 +78,7 @@ std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
   for (std::size_t i = 0; i < columns.size() && i < changes.size(); ++i) {
     if (!changes[i]) continue;
     const ColumnInfo& column = columns[i];
-    if (column.base_table.empty() || column.base_column.empty()) {
-      ThrowRowCannotBeLocated("column " + column.name + " is computed, not a column of a table");
-    }
+    CheckBaseColumn(column);
     TableWrite* write = nullptr;
     for (auto& w : writes) {
       if (EqualsNoCase(w.table, column.base_table) && EqualsNoCase(w.schema, column.base_schema)) {
@@ -66,11 +94,7 @@ std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
     write->bit_targets.push_back(column.bit_target);
   }
   for (auto& write : writes) {
-    const std::vector<std::string> key = primary_key(write.schema, write.table);
-    if (key.empty()) {
-      ThrowRowCannotBeLocated("table " + write.table + " has no primary key");
-    }
-    for (const auto& key_column : key) {
+    for (const auto& key_column : KeyOf(write.schema, write.table, primary_key)) {
       write.key.emplace_back(key_column,
                              KeyValue(columns, row, write.schema, write.table, key_column));
     }

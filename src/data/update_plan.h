@@ -36,6 +36,11 @@ using PrimaryKeyLookup =
 // "Row cannot be located for updating" when a changed column has no base table, when the table
 // has no primary key, or when the row set does not carry the key (or carries it ambiguously,
 // e.g. one table joined twice with different key values, or a Null key).
+// Fails as PlanUpdate would for a change of column `index` in any row: the column is computed,
+// its table has no primary key, or the row set does not return that key. Needs no row.
+void CheckWritable(const std::vector<ColumnInfo>& columns, std::size_t index,
+                   const PrimaryKeyLookup& primary_key);
+
 std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
                                    const std::vector<Value>& row,
                                    const std::vector<std::optional<Value>>& changes,

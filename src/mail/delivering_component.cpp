@@ -62,7 +62,9 @@ long DeliveringMailMessage::Send(std::string_view server, const PlainArg& time_l
   for (const Recipient& recipient : message_.recipients) {
     envelope.recipients.push_back(recipient.address);
   }
-  return transport.Deliver(envelope, composed, options);
+  const long reply = transport.Deliver(envelope, composed, options);
+  transports_.NoteReply(transport.last_reply());
+  return reply;
 }
 
 DeliveringMailComponent::DeliveringMailComponent(std::filesystem::path program_folder,
@@ -71,6 +73,17 @@ DeliveringMailComponent::DeliveringMailComponent(std::filesystem::path program_f
 
 std::unique_ptr<MailMessage> DeliveringMailComponent::Create() {
   return std::make_unique<DeliveringMailMessage>(transports_);
+}
+
+std::string DeliveringMailComponent::CheckServer(std::string_view server,
+                                                 const std::vector<Envelope>& envelopes) {
+  for (const Envelope& envelope : envelopes) {
+    CheckMailbox(envelope.from, "sender address");
+    for (const std::string& recipient : envelope.recipients) {
+      CheckMailbox(recipient, "recipient address");
+    }
+  }
+  return transports_.For(server).Check(envelopes, DeliveryOptions{kDefaultTimeLimit, true});
 }
 
 }  // namespace corvane::mail

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <filesystem>
+#include <iosfwd>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "mail/compose/outgoing_message.h"
 #include "mail/mail_message.h"
@@ -49,6 +52,14 @@ class DeliveringMailComponent final : public MailComponent {
   DeliveringMailComponent& operator=(const DeliveringMailComponent&) = delete;
 
   std::unique_ptr<MailMessage> Create() override;
+
+  // Operator commands. A dry run: from now on messages are shown on `out`, never delivered.
+  void PreviewInstead(std::ostream& out) { transports_.PreviewInstead(out); }
+  // What the last message's delivery ended with: the server's reply, or the file written.
+  const std::string& last_reply() const { return transports_.last_reply(); }
+  // Whether `server` would take mail from each envelope's sender to its recipients, sending
+  // nothing (MailTransport::Check). Addresses are checked as for a message first.
+  std::string CheckServer(std::string_view server, const std::vector<Envelope>& envelopes);
 
  private:
   CurlGlobal curl_;  // first in, last out: the transports' handles go before it

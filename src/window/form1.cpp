@@ -1,5 +1,7 @@
 #include "window/form1.h"
 
+#include <ostream>
+
 #include "alerts/fleet_actions.h"
 #include "alerts/fleet_tickets.h"
 #include "alerts/tour_drops.h"
@@ -67,6 +69,12 @@ void Form1::SendActionAlerts() {
 
 void Form1::AppendLine(std::string_view line) {
   txtResults_->AppendText(line);
+  if (log_echo_ != nullptr) {
+    std::string_view shown = line;
+    if (shown.ends_with("\r\n")) shown.remove_suffix(2);
+    *log_echo_ << shown << '\n';
+    log_echo_->flush();  // a run ended by its watchdog loses nothing already logged
+  }
 }
 
 alerts::PassContext Form1::Context() {

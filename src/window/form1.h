@@ -4,6 +4,7 @@
 // pass and ends the process; it is never shown.
 #pragma once
 
+#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +33,10 @@ class Form1 final : private alerts::RunLog {
   ~Form1() override;
   Form1(const Form1&) = delete;
   Form1& operator=(const Form1&) = delete;
+
+  // Each line added to the log from now on is also written to `out` as it is added (without its
+  // CR, one line each), so cron's mail or the journal keeps the run's record.
+  void EchoLogTo(std::ostream& out) { log_echo_ = &out; }
 
   // Creates the controls, hidden, then runs Form_Load, which ends the process.
   void Load();
@@ -75,6 +80,7 @@ class Form1 final : private alerts::RunLog {
   const Clock& clock_;
   RunTrace& trace_;
 
+  std::ostream* log_echo_ = nullptr;
   bool visible_ = false;
   std::unique_ptr<TextBox> txtResults_;
   std::unique_ptr<CommandButton> btnExit_;

@@ -19,6 +19,8 @@ class EmptyConnection final : public data::Connection {
     bool eof() const override { return true; }
     bool bof() const override { return true; }
     Value Field(std::string_view) const override { return Value::Null(); }
+    bool HasColumn(std::string_view) const override { return false; }
+    void CheckUpdatable(std::string_view) override {}
     void SetField(std::string_view, Value) override {}
     void Update() override {}
     void MoveNext() override {}

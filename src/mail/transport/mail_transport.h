@@ -45,6 +45,17 @@ class MailTransport {
   // (250), or 0 where no server replies. Any refusal or fault is an Error of kind kMail.
   virtual long Deliver(const Envelope& envelope, const ComposedMessage& message,
                        const DeliveryOptions& options) = 0;
+
+  // What the last delivery ended with: the server's final reply, or the file it wrote.
+  virtual std::string last_reply() const = 0;
+
+  // Goes through everything a delivery of each envelope needs short of the message itself, and
+  // sends and writes nothing: for a server, connecting, its greeting, EHLO, STARTTLS where the
+  // form asks for it, AUTH, then MAIL FROM and RCPT TO each recipient followed by RSET, and QUIT;
+  // for a pickup folder, that it is there and can be written. Returns what it found, on one
+  // line. Any refusal or fault is an Error of kind kMail.
+  virtual std::string Check(const std::vector<Envelope>& envelopes,
+                            const DeliveryOptions& options) = 0;
 };
 
 }  // namespace corvane::mail

@@ -84,7 +84,19 @@ long PickupTransport::Deliver(const Envelope&, const ComposedMessage& message,
   }
   temporary.Commit();
   SyncFolder(folder_);
+  last_file_ = "wrote " + final_path.string();
   return 0;
+}
+
+std::string PickupTransport::Check(const std::vector<Envelope>&, const DeliveryOptions&) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(folder_, error)) {
+    FailWith(error ? error.value() : ENOENT, "find the pickup folder", folder_);
+  }
+  // Whether a file can be made, asked of the kernel rather than guessed from the mode bits
+  // (read-only mounts, ACLs, a sandbox).
+  if (::access(folder_.c_str(), W_OK | X_OK) != 0) FailWith(errno, "write into", folder_);
+  return "pickup folder " + folder_.string() + " is there and can be written";
 }
 
 }  // namespace corvane::mail

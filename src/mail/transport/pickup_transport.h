@@ -22,10 +22,15 @@ class PickupTransport final : public MailTransport {
   // kMail and the errno when the folder cannot be made or written.
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions& options) override;
+  std::string last_reply() const override { return last_file_; }
+  // The folder exists (it is not made here) and a file can be made in it.
+  std::string Check(const std::vector<Envelope>& envelopes,
+                    const DeliveryOptions& options) override;
 
  private:
   std::filesystem::path folder_;
   UniqueTokens& tokens_;
+  std::string last_file_;  // "wrote <path>"
 };
 
 }  // namespace corvane::mail

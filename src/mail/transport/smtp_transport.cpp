@@ -1,5 +1,7 @@
 #include "mail/transport/smtp_transport.h"
 
+#include <poll.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -21,16 +23,21 @@ long Milliseconds(std::chrono::seconds s) {
 SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
     : server_(std::move(server)),
       connect_timeout_(options.connect_timeout),
+      ca_file_(options.ca_file),
       handle_(curl_easy_init()) {
   if (!handle_) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
+  Configure(handle_.get());
   CURL* h = handle_.get();
+  SetCurlOption(h, CURLOPT_UPLOAD, 1L, "CURLOPT_UPLOAD");
+  SetCurlOption(h, CURLOPT_READFUNCTION, &SmtpTransport::ReadMessage, "CURLOPT_READFUNCTION");
+  SetCurlOption(h, CURLOPT_READDATA, this, "CURLOPT_READDATA");
+}
+
+void SmtpTransport::Configure(CURL* h) {
   SetCurlOption(h, CURLOPT_ERRORBUFFER, error_buffer_, "CURLOPT_ERRORBUFFER");
   SetCurlOption(h, CURLOPT_URL, server_.Url().c_str(), "CURLOPT_URL");
   SetCurlOption(h, CURLOPT_PROTOCOLS_STR, "smtp,smtps", "CURLOPT_PROTOCOLS_STR");
   SetCurlOption(h, CURLOPT_NOSIGNAL, 1L, "CURLOPT_NOSIGNAL");
-  SetCurlOption(h, CURLOPT_UPLOAD, 1L, "CURLOPT_UPLOAD");
-  SetCurlOption(h, CURLOPT_READFUNCTION, &SmtpTransport::ReadMessage, "CURLOPT_READFUNCTION");
-  SetCurlOption(h, CURLOPT_READDATA, this, "CURLOPT_READDATA");
   // The protocol trace is how the server's reply text and its EHLO extensions are seen.
   SetCurlOption(h, CURLOPT_DEBUGFUNCTION, &SmtpTransport::Debug, "CURLOPT_DEBUGFUNCTION");
   SetCurlOption(h, CURLOPT_DEBUGDATA, this, "CURLOPT_DEBUGDATA");
@@ -43,8 +50,8 @@ SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
   } else {
     SetCurlOption(h, CURLOPT_SSL_VERIFYPEER, 1L, "CURLOPT_SSL_VERIFYPEER");
     SetCurlOption(h, CURLOPT_SSL_VERIFYHOST, 2L, "CURLOPT_SSL_VERIFYHOST");
-    if (!options.ca_file.empty()) {
-      SetCurlOption(h, CURLOPT_CAINFO, options.ca_file.c_str(), "CURLOPT_CAINFO");
+    if (!ca_file_.empty()) {
+      SetCurlOption(h, CURLOPT_CAINFO, ca_file_.c_str(), "CURLOPT_CAINFO");
     }
   }
   if (server_.has_credentials) {
@@ -53,9 +60,7 @@ SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
   }
 }
 
-long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& message,
-                            const DeliveryOptions& options) {
-  CURL* h = handle_.get();
+void SmtpTransport::SetLimits(CURL* h, const DeliveryOptions& options) {
   long use_ssl = CURLUSESSL_NONE;
   switch (server_.kind) {
     case ServerKind::kRelay:
@@ -75,6 +80,21 @@ long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& mes
   SetCurlOption(h, CURLOPT_CONNECTTIMEOUT_MS,
                 Milliseconds(std::min(connect_timeout_, options.time_limit)),
                 "CURLOPT_CONNECTTIMEOUT_MS");
+}
+
+void SmtpTransport::ClearReplies() {
+  last_reply_.clear();
+  last_refusal_.clear();
+  reply_so_far_.clear();
+  error_buffer_[0] = '\0';
+  tls_started_ = server_.kind == ServerKind::kSmtpsUrl;
+  logged_in_ = false;
+}
+
+long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& message,
+                            const DeliveryOptions& options) {
+  CURL* h = handle_.get();
+  SetLimits(h, options);
   const std::string from = "<" + envelope.from + ">";
   SetCurlOption(h, CURLOPT_MAIL_FROM, from.c_str(), "CURLOPT_MAIL_FROM");
   CurlList recipients;
@@ -87,16 +107,113 @@ long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& mes
   message_ = &message;
   chosen_ = nullptr;
   offset_ = 0;
-  last_reply_.clear();
-  last_refusal_.clear();
-  reply_so_far_.clear();
-  error_buffer_[0] = '\0';
+  ClearReplies();
   const CURLcode code = curl_easy_perform(h);
   message_ = nullptr;
-  if (code != CURLE_OK) Fail(code);
+  if (code != CURLE_OK) Fail(h, code);
   long reply = 0;
   CheckCurl(curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply), "CURLINFO_RESPONSE_CODE");
   return reply;
+}
+
+std::string SmtpTransport::Check(const std::vector<Envelope>& envelopes,
+                                 const DeliveryOptions& options) {
+  CurlEasy check(curl_easy_init());
+  if (!check) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
+  CURL* h = check.get();
+  Configure(h);
+  SetLimits(h, options);
+  // Connecting only: for SMTP that is the greeting, EHLO, STARTTLS and AUTH.
+  SetCurlOption(h, CURLOPT_CONNECT_ONLY, 1L, "CURLOPT_CONNECT_ONLY");
+  const auto deadline = std::chrono::steady_clock::now() + options.time_limit;
+  ClearReplies();
+  const CURLcode code = curl_easy_perform(h);
+  if (code != CURLE_OK) Fail(h, code);
+  std::string found = server_.Describe() + ": greeted";
+  if (tls_started_) found += ", TLS";
+  if (logged_in_) found += ", logged in as " + server_.user;
+  for (const Envelope& envelope : envelopes) {
+    Command(h, "MAIL FROM:<" + envelope.from + ">", deadline);
+    found += "; " + envelope.from + " ->";
+    for (const std::string& recipient : envelope.recipients) {
+      Command(h, "RCPT TO:<" + recipient + ">", deadline);
+      found += " " + recipient;
+    }
+    Command(h, "RSET", deadline);
+  }
+  Command(h, "QUIT", deadline);
+  return found + ": accepted";
+}
+
+std::string SmtpTransport::Command(CURL* h, const std::string& command,
+                                   std::chrono::steady_clock::time_point deadline) {
+  const std::string line = command + "\r\n";
+  std::size_t sent = 0;
+  curl_socket_t socket = CURL_SOCKET_BAD;
+  CheckCurl(curl_easy_getinfo(h, CURLINFO_ACTIVESOCKET, &socket), "CURLINFO_ACTIVESOCKET");
+  const auto wait = [&](short events) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      ThrowMailFailure(CURLE_OPERATION_TIMEDOUT, "mail: checking " + server_.Describe() +
+                                                     " failed: no reply to " + command +
+                                                     " within the time limit");
+    }
+    pollfd fd{socket, events, 0};
+    ::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
+  };
+  while (sent < line.size()) {
+    std::size_t n = 0;
+    const CURLcode code = curl_easy_send(h, line.data() + sent, line.size() - sent, &n);
+    if (code == CURLE_AGAIN) {
+      wait(POLLOUT);
+      continue;
+    }
+    if (code != CURLE_OK) Fail(h, code);
+    sent += n;
+  }
+  // The reply ends with its last line: the code followed by a blank (RFC 5321 §4.2.1).
+  std::string reply;
+  while (true) {
+    const std::size_t last = reply.rfind('\n', reply.size() >= 2 ? reply.size() - 2 : 0);
+    const std::size_t start = last == std::string::npos ? 0 : last + 1;
+    if (!reply.empty() && reply.back() == '\n' && reply.size() - start >= 4 &&
+        reply[start + 3] == ' ') {
+      break;
+    }
+    char buffer[1024];
+    std::size_t n = 0;
+    const CURLcode code = curl_easy_recv(h, buffer, sizeof buffer, &n);
+    if (code == CURLE_AGAIN) {
+      wait(POLLIN);
+      continue;
+    }
+    if (code != CURLE_OK) Fail(h, code);
+    if (n == 0) {
+      ThrowMailFailure(CURLE_RECV_ERROR, "mail: checking " + server_.Describe() +
+                                             " failed: the server closed the connection after " +
+                                             command);
+    }
+    reply.append(buffer, n);
+    if (reply.size() > 64 * 1024) break;
+  }
+  std::string joined;
+  for (std::size_t at = 0; at < reply.size();) {
+    std::size_t end = reply.find('\n', at);
+    if (end == std::string::npos) end = reply.size();
+    std::string_view one(reply.data() + at, end - at);
+    if (!one.empty() && one.back() == '\r') one.remove_suffix(1);
+    if (!joined.empty()) joined += ' ';
+    joined.append(one.substr(0, kMaxReplyKept));
+    at = end + 1;
+  }
+  last_reply_ = joined;
+  if (joined.empty() || joined[0] != '2') {
+    ThrowMailFailure(CURLE_WEIRD_SERVER_REPLY, "mail: checking " + server_.Describe() +
+                                                   " failed: " + command +
+                                                   " was refused; server said: " + Quoted(joined));
+  }
+  return joined;
 }
 
 size_t SmtpTransport::ReadMessage(char* buffer, size_t size, size_t count, void* self) {
@@ -117,8 +234,12 @@ size_t SmtpTransport::ReadMessage(char* buffer, size_t size, size_t count, void*
 }
 
 int SmtpTransport::Debug(CURL*, curl_infotype type, char* data, size_t size, void* self) {
-  if (type != CURLINFO_HEADER_IN) return 0;
   auto& transport = *static_cast<SmtpTransport*>(self);
+  if (type == CURLINFO_HEADER_OUT) {
+    transport.last_command_.assign(data, std::min<std::size_t>(size, 16));
+    return 0;
+  }
+  if (type != CURLINFO_HEADER_IN) return 0;
   std::string_view text(data, size);
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
@@ -135,6 +256,8 @@ void SmtpTransport::NoteReply(std::string_view line) {
   if (line.size() < 3) return;
   // A greeting (also the one after STARTTLS) starts a new EHLO: forget what was announced.
   if (line.starts_with("220")) eight_bit_mime_ = false;
+  if (line.starts_with("220") && StartsWithNoCase(last_command_, "STARTTLS")) tls_started_ = true;
+  if (line.starts_with("235")) logged_in_ = true;
   if (line.size() >= 4 && line.starts_with("250") && EqualsNoCase(line.substr(4), "8BITMIME")) {
     eight_bit_mime_ = true;
   }
@@ -148,9 +271,9 @@ void SmtpTransport::NoteReply(std::string_view line) {
   if (line[0] == '4' || line[0] == '5') last_refusal_ = last_reply_;
 }
 
-void SmtpTransport::Fail(CURLcode code) {
+void SmtpTransport::Fail(CURL* handle, CURLcode code) {
   long reply = 0;  // stays 0 if libcurl cannot say: the failure itself is reported either way
-  (void)curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &reply);
+  (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply);
   std::string text = "mail: sending through " + server_.Describe() +
                      " failed: " + curl_easy_strerror(code) + " (curl " + std::to_string(code) +
                      ")";

@@ -5,7 +5,9 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <string>
 
 #include "mail/transport/curl_handle.h"
@@ -30,15 +32,29 @@ class SmtpTransport final : public MailTransport {
   // dot, or the time limit.
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions& options) override;
+  std::string last_reply() const override { return last_reply_; }
+  // On a connection of its own: libcurl connects, greets, says EHLO, STARTTLS and AUTH as a
+  // delivery would; the envelopes' MAIL FROM, RCPT TO and RSET and the QUIT follow as commands.
+  std::string Check(const std::vector<Envelope>& envelopes,
+                    const DeliveryOptions& options) override;
 
  private:
+  // Everything a handle for this server needs but the envelope and the time limits.
+  void Configure(CURL* handle);
+  void SetLimits(CURL* handle, const DeliveryOptions& options);
+  // One command of a check and the server's whole reply (its lines joined); fails on a reply
+  // that is not 2xx, or when nothing comes within the time left.
+  std::string Command(CURL* handle, const std::string& command,
+                      std::chrono::steady_clock::time_point deadline);
   static size_t ReadMessage(char* buffer, size_t size, size_t count, void* self);
   static int Debug(CURL* handle, curl_infotype type, char* data, size_t size, void* self);
   void NoteReply(std::string_view line);
-  [[noreturn]] void Fail(CURLcode code);
+  [[noreturn]] void Fail(CURL* handle, CURLcode code);
+  void ClearReplies();
 
   ServerAddress server_;
   std::chrono::seconds connect_timeout_;
+  std::filesystem::path ca_file_;
   char error_buffer_[CURL_ERROR_SIZE] = {};
   CurlList recipients_;  // declared before handle_: libcurl reads it until the handle goes
 
@@ -49,9 +65,13 @@ class SmtpTransport final : public MailTransport {
 
   // What the server said, seen through the debug callback.
   bool eight_bit_mime_ = false;  // announced in the EHLO reply of this connection
+  bool tls_started_ = false;     // a STARTTLS was answered 220 (or the form is smtps)
+  bool logged_in_ = false;       // an AUTH was answered 235
   std::string reply_so_far_;     // the lines of a multi-line reply until its last line
   std::string last_reply_;
-  std::string last_refusal_;  // the last 4xx or 5xx line: the QUIT after a failure answers 221
+  std::string last_refusal_;
+  std::string last_command_;  // the start of the last command libcurl sent  // the last 4xx or 5xx
+                              // line: the QUIT after a failure answers 221
 
   CurlEasy handle_;
 };

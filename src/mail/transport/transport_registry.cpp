@@ -1,12 +1,51 @@
 #include "mail/transport/transport_registry.h"
 
+#include <cerrno>
 #include <cstdlib>
+#include <ostream>
 
+#include "mail/mail_error.h"
 #include "mail/transport/pickup_transport.h"
 #include "mail/transport/server_address.h"
 #include "mail/transport/smtp_transport.h"
 
 namespace corvane::mail {
+
+namespace {
+
+// A dry run's transport: shows each message as the real transport would hand it over.
+class PreviewTransport final : public MailTransport {
+ public:
+  PreviewTransport(std::ostream& out, BccHeader bcc, int& counter)
+      : out_(out), bcc_(bcc), counter_(counter) {}
+
+  BccHeader bcc_header() const override { return bcc_; }
+
+  long Deliver(const Envelope& envelope, const ComposedMessage& message,
+               const DeliveryOptions&) override {
+    out_ << "== message " << ++counter_ << ": MAIL FROM:<" << envelope.from << ">";
+    for (const std::string& recipient : envelope.recipients)
+      out_ << " RCPT TO:<" << recipient << ">";
+    // SendMsg always asks for 7-bit, which every server takes.
+    out_ << " ==\n" << message.seven_bit;
+    out_.flush();
+    if (!out_) ThrowMailFailure(EIO, "mail: the preview could not be written");
+    last_reply_ = "previewed as message " + std::to_string(counter_);
+    return 0;
+  }
+  std::string last_reply() const override { return last_reply_; }
+  std::string Check(const std::vector<Envelope>&, const DeliveryOptions&) override {
+    return "preview only";
+  }
+
+ private:
+  std::ostream& out_;
+  BccHeader bcc_;
+  int& counter_;
+  std::string last_reply_;
+};
+
+}  // namespace
 
 MailOptions MailOptions::FromEnvironment() {
   MailOptions options;
@@ -24,7 +63,10 @@ MailTransport& TransportRegistry::For(std::string_view server_text) {
   }
   ServerAddress server = ParseServerAddress(server_text, program_folder_);
   std::unique_ptr<MailTransport> transport;
-  if (server.kind == ServerKind::kPickup) {
+  if (preview_ != nullptr) {
+    const BccHeader bcc = server.kind == ServerKind::kPickup ? BccHeader::kWrite : BccHeader::kOmit;
+    transport = std::make_unique<PreviewTransport>(*preview_, bcc, previewed_);
+  } else if (server.kind == ServerKind::kPickup) {
     transport = std::make_unique<PickupTransport>(server.folder, tokens_);
   } else {
     transport = std::make_unique<SmtpTransport>(std::move(server), options_);

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <iosfwd>
 #include <map>
 #include <memory>
 #include <string>
@@ -26,11 +27,23 @@ class TransportRegistry {
   // Names messages and pickup files.
   UniqueTokens& tokens() { return tokens_; }
 
+  // From now on every server's transport writes each message to `out` instead of delivering
+  // it: the envelope on a line "== message N: MAIL FROM:<...> RCPT TO:<...> ==", then the message
+  // exactly as it would go to the server. The server text is still read and checked.
+  void PreviewInstead(std::ostream& out) { preview_ = &out; }
+
+  // What the last delivery through any of them ended with (MailTransport::last_reply).
+  const std::string& last_reply() const { return last_reply_; }
+  void NoteReply(std::string reply) { last_reply_ = std::move(reply); }
+
  private:
   std::filesystem::path program_folder_;
   MailOptions options_;
   UniqueTokens tokens_;
   std::map<std::string, std::unique_ptr<MailTransport>, std::less<>> transports_;
+  std::ostream* preview_ = nullptr;
+  int previewed_ = 0;  // messages previewed so far, over all servers
+  std::string last_reply_;
 };
 
 }  // namespace corvane::mail
