@@ -1,6 +1,5 @@
 #include "support/scripted_smtp_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -204,20 +203,6 @@ ScriptedSmtpServer::ScriptedSmtpServer(ScriptedSmtpOptions options) : options_(s
   if (::pipe2(wake, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
   wake_read_ = wake[0];
   wake_write_ = wake[1];
-  listen_fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  if (listen_fd_ < 0 || ::bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
-      ::listen(listen_fd_, 128) != 0 ||
-      ::getsockname(listen_fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    for (int fd : {listen_fd_, wake_read_, wake_write_}) {
-      if (fd >= 0) ::close(fd);
-    }
-    throw std::runtime_error("the scripted SMTP server cannot listen");
-  }
-  port_ = ntohs(address.sin_port);
   thread_ = std::thread([this] { AcceptLoop(); });
 }
 
@@ -230,7 +215,6 @@ ScriptedSmtpServer::~ScriptedSmtpServer() {
   const char byte = 0;
   (void)!::write(wake_write_, &byte, 1);
   thread_.join();
-  ::close(listen_fd_);
   ::close(wake_read_);
   ::close(wake_write_);
 }
@@ -242,11 +226,11 @@ bool ScriptedSmtpServer::Stopping() const {
 
 void ScriptedSmtpServer::AcceptLoop() {
   while (!Stopping()) {
-    pollfd fds[2] = {{listen_fd_, POLLIN, 0}, {wake_read_, POLLIN, 0}};
+    pollfd fds[2] = {{listener_.fd(), POLLIN, 0}, {wake_read_, POLLIN, 0}};
     if (::poll(fds, 2, -1) < 0 && errno != EINTR) return;
     if (fds[1].revents != 0) return;
     if (fds[0].revents == 0) continue;
-    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    const int fd = ::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);

@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/loopback_socket.h"
+
 namespace corvane::testing {
 
 // The points of a session where the server answers.
@@ -62,8 +64,8 @@ class ScriptedSmtpServer {
   ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
   ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
 
-  int port() const { return port_; }
-  std::string host_port() const { return "127.0.0.1:" + std::to_string(port_); }
+  int port() const { return listener_.port(); }
+  std::string host_port() const { return listener_.host_port(); }
 
   // Messages whose final dot the server answered with a 2xx reply, in order.
   std::vector<SmtpTransaction> Accepted() const;
@@ -83,10 +85,9 @@ class ScriptedSmtpServer {
   bool Stopping() const;
 
   ScriptedSmtpOptions options_;
-  int listen_fd_ = -1;
+  LoopbackSocket listener_;
   int wake_read_ = -1;  // becomes readable when the server stops
   int wake_write_ = -1;
-  int port_ = 0;
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
