@@ -3,10 +3,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdlib>
 #include <set>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include "support/loopback_socket.h"
 
 namespace corvane::testing {
 
@@ -98,15 +102,6 @@ std::vector<fs::path> FilesEndingWith(const fs::path& folder, std::string_view s
   return files;
 }
 
-void StartAndWait(std::unique_ptr<ChildProcess>& process, const std::vector<std::string>& argv,
-                  const ProcessOptions& options, int port) {
-  process = std::make_unique<ChildProcess>(argv, options);
-  if (!WaitForPort(port) || !process->running()) {
-    process->Stop(9);
-    throw std::runtime_error("test SMTP server did not start: " + argv[0] + " " + argv[1]);
-  }
-}
-
 }  // namespace
 
 bool ServicesRequired() {
@@ -179,41 +174,37 @@ TestCertificate MakeTestCertificate(const fs::path& folder) {
 
 SmtpServer::SmtpServer(SmtpServerOptions options) {
   using Tls = SmtpServerOptions::Tls;
-  fs::create_directory(dir_ / "mail");
-  port_ = FreePort();
-  const std::string folder = (dir_ / "mail").string();
+  const fs::path folder = dir_ / "mail";
+  fs::create_directory(folder);
   if (options.tls != Tls::kNone || !options.auth_user.empty()) {
     certificate_ = MakeTestCertificate(dir_.path());
   }
+  // Bound here, served there: the port is this server's from before it starts until it ends.
+  const LoopbackSocket listener;
+  port_ = listener.port();
   ProcessOptions process_options;
-  process_options.set_env["PYTHONPATH"] = SupportFolder().string();
+  process_options.pass_fds = {listener.fd()};
   process_options.stderr_file = dir_ / "server.log";
-  std::vector<std::string> argv;
-  if (!options.auth_user.empty()) {
-    argv = {kPython,
-            (SupportFolder() / "smtp_auth_server.py").string(),
-            std::to_string(port_),
-            folder,
-            certificate_.cert.string(),
-            certificate_.key.string(),
-            options.auth_user,
-            options.auth_password};
-    if (options.tls == Tls::kImplicit) argv.push_back("smtps");
-  } else {
-    argv = {kPython, "-m",        "aiosmtpd", "-n",
-            "-l",    host_port(), "-c",       "smtp_capture.CaptureHandler"};
-    if (options.tls == Tls::kImplicit) {
-      argv.insert(argv.end(), {"--smtpscert", certificate_.cert.string(), "--smtpskey",
-                               certificate_.key.string()});
-    } else if (options.tls != Tls::kNone) {
-      argv.insert(argv.end(),
-                  {"--tlscert", certificate_.cert.string(), "--tlskey", certificate_.key.string()});
-      if (options.tls == Tls::kStartTls) argv.push_back("--no-requiretls");
-    }
-    argv.push_back(folder);
-    if (!options.announce_8bitmime) argv.push_back("no8bitmime");
+  std::vector<std::string> argv = {kPython, (SupportFolder() / "smtp_capture.py").string(),
+                                   folder.string()};
+  if (options.tls != Tls::kNone) {
+    const char* mode = options.tls == Tls::kImplicit           ? "implicit"
+                       : options.tls == Tls::kStartTlsRequired ? "starttls-required"
+                                                               : "starttls";
+    argv.insert(argv.end(), {"--tls", mode, "--cert", certificate_.cert.string(), "--key",
+                             certificate_.key.string()});
   }
-  StartAndWait(process_, argv, process_options, port_);
+  if (!options.auth_user.empty()) {
+    auth_password_ = options.auth_password.empty() ? RandomSecret() : options.auth_password;
+    argv.insert(argv.end(), {"--auth-user", options.auth_user});
+    process_options.set_env["CORVANE_SMTP_PASSWORD"] = auth_password_;
+  }
+  if (!options.announce_8bitmime) argv.push_back("--no8bitmime");
+  process_ = std::make_unique<ChildProcess>(argv, process_options);
+  if (!process_->WaitForLine("ready", std::chrono::seconds(60))) {
+    process_->Stop(SIGKILL);
+    throw std::runtime_error("test SMTP server did not start: " + ReadFile(dir_ / "server.log"));
+  }
 }
 
 SmtpServer::~SmtpServer() {
@@ -253,12 +244,26 @@ std::size_t SmtpServer::Connections() const {
 }
 
 SmtpSink::SmtpSink(const std::vector<std::string>& options) {
-  port_ = FreePort();
+  // smtp-sink takes no socket from its parent, but binds port 0 as asked; the port it got is
+  // the one its own descriptors listen on. Looked at only once the child runs smtp-sink: before
+  // its exec the child still holds copies of the test's descriptors.
   std::vector<std::string> argv = {kSmtpSink, "-u", "nobody", "-a"};
   argv.insert(argv.end(), options.begin(), options.end());
-  argv.push_back("127.0.0.1:" + std::to_string(port_));
-  argv.push_back("100");
-  StartAndWait(process_, argv, {}, port_);
+  argv.insert(argv.end(), {"127.0.0.1:0", "100"});
+  process_ = std::make_unique<ChildProcess>(argv);
+  const fs::path executable = "/proc/" + std::to_string(process_->pid()) + "/exe";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  std::vector<int> ports;
+  std::error_code ignored;
+  while (fs::read_symlink(executable, ignored) != kSmtpSink ||
+         (ports = ListeningPorts(process_->pid())).empty()) {
+    if (!process_->running() || std::chrono::steady_clock::now() > deadline) {
+      const ProcessResult result = process_->Wait(std::chrono::seconds(5));
+      throw std::runtime_error("smtp-sink did not start: " + result.err);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  port_ = ports.front();
 }
 
 }  // namespace corvane::testing

@@ -1,8 +1,10 @@
 // SMTP servers for tests, on 127.0.0.1, started and stopped by the test:
 //  - SmtpServer: aiosmtpd keeping every message byte for byte (smtp_capture.py), optionally
-//    with STARTTLS, implicit TLS or AUTH (smtp_auth_server.py), with a certificate made for the
-//    test by openssl;
-//  - SmtpSink: postfix's smtp-sink, for its reject, delay and disconnect options.
+//    with STARTTLS, implicit TLS or AUTH, with a certificate made for the test by openssl. The
+//    test binds the listening socket and hands it to the server process, so the port is
+//    provably that server's;
+//  - SmtpSink: postfix's smtp-sink, for its reject, delay and disconnect options; it binds a
+//    port of the kernel's choice itself, and reports the one its own process listens on.
 // Received messages come back decoded by Python's email package (mime_decode.py), so a test
 // compares what a real MIME parser reads with what it sent.
 //
@@ -102,12 +104,13 @@ struct SmtpServerOptions {
   bool announce_8bitmime = true;
   // Non-empty: AUTH required, and only after STARTTLS (or over implicit TLS).
   std::string auth_user;
+  // Empty: a secret made for this server (SmtpServer::auth_password()).
   std::string auth_password;
 };
 
 class SmtpServer {
  public:
-  // Starts the server and waits until it accepts; throws std::runtime_error if it does not.
+  // Starts the server and waits until it serves; throws std::runtime_error if it does not.
   explicit SmtpServer(SmtpServerOptions options = {});
   ~SmtpServer();
   SmtpServer(const SmtpServer&) = delete;
@@ -117,6 +120,7 @@ class SmtpServer {
   std::string host_port() const { return "127.0.0.1:" + std::to_string(port_); }
   // The certificate of a TLS server (its PEM verifies it).
   const TestCertificate& certificate() const { return certificate_; }
+  const std::string& auth_password() const { return auth_password_; }
 
   // Every message accepted so far, in order of arrival, decoded.
   std::vector<ReceivedMessage> Messages() const;
@@ -129,13 +133,14 @@ class SmtpServer {
   TempDir dir_;
   int port_ = 0;
   TestCertificate certificate_;
+  std::string auth_password_;
   std::unique_ptr<ChildProcess> process_;
 };
 
 class SmtpSink {
  public:
-  // smtp-sink on a free port, run as root with "-u nobody -a" and `options` (e.g. {"-f",
-  // "RCPT"}); waits until it accepts.
+  // smtp-sink on a port of the kernel's choice, run as root with "-u nobody -a" and `options`
+  // (e.g. {"-f", "RCPT"}); waits until it listens.
   explicit SmtpSink(const std::vector<std::string>& options = {});
   int port() const { return port_; }
   std::string host_port() const { return "127.0.0.1:" + std::to_string(port_); }

@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 
 #include <stdlib.h>
+#include <sys/random.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -34,6 +35,20 @@ std::string ReadFile(const std::filesystem::path& path) {
   std::ostringstream all;
   all << in.rdbuf();
   return all.str();
+}
+
+std::string RandomSecret() {
+  unsigned char bytes[16];
+  if (getrandom(bytes, sizeof bytes, 0) != static_cast<ssize_t>(sizeof bytes)) {
+    throw std::runtime_error("getrandom failed");
+  }
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string secret;
+  for (const unsigned char b : bytes) {
+    secret += kHex[b >> 4];
+    secret += kHex[b & 0xF];
+  }
+  return secret;
 }
 
 }  // namespace corvane::testing

@@ -1,4 +1,5 @@
-// A fresh folder under $TMPDIR (or /tmp), removed with everything in it on destruction.
+// A fresh folder under $TMPDIR (or /tmp), only its owner may enter, removed with everything in
+// it on destruction; and the other private things of a test: whole files and secrets.
 #pragma once
 
 #include <filesystem>
@@ -24,5 +25,8 @@ class TempDir {
 // Whole-file helpers for tests.
 void WriteFile(const std::filesystem::path& path, std::string_view bytes);
 std::string ReadFile(const std::filesystem::path& path);
+
+// 32 hex digits from the kernel's random source: a password for one server of one test.
+std::string RandomSecret();
 
 }  // namespace corvane::testing
