@@ -176,28 +176,15 @@ TEST(DatabaseFaults, APostgresServerStoppedInThePassEndsItAndMarksNothingWrongly
   }
 }
 
-// The value of `key` in an ODBC connection string ("Database=test_3;" gives "test_3").
-std::string ConnectionPart(const std::string& connection_string, const std::string& key) {
-  const std::size_t at = connection_string.find(key + "=");
-  if (at == std::string::npos) return "";
-  const std::size_t start = at + key.size() + 1;
-  return connection_string.substr(start, connection_string.find(';', start) - start);
-}
-
 TEST(DatabaseFaults, APostgresRowLockedByAnotherClientAtTheMarkIsWaitedForThenFails) {
   CORVANE_REQUIRE_POSTGRES();
   const FleetPass pass = FleetPasses().at(0);
   FaultyDatabase db(Engine::kPostgres);
   // Another client updates every ticket and leaves its transaction open, as a front end with
   // a ticket open for editing may.
-  const std::string connect = db.harness().db().SettingsConnectString();
-  ProcessOptions options;
-  options.set_env = {{"PGPASSWORD", PostgresServer::kPassword}};
-  ChildProcess holder(
-      {"/usr/lib/postgresql/15/bin/psql", "-X", "-q", "-h", "127.0.0.1", "-p",
-       ConnectionPart(connect, "Port"), "-U", "postgres", "-d", ConnectionPart(connect, "Database"),
-       "-c", "BEGIN; UPDATE " + pass.table + " SET EnteredBy = EnteredBy; SELECT pg_sleep(60);"},
-      options);
+  ChildProcess holder = PostgresServer::Shared().StartSql(
+      db.harness().db().postgres_database(),
+      "BEGIN; UPDATE " + pass.table + " SET EnteredBy = EnteredBy; SELECT pg_sleep(60);");
   bool locked = false;
   for (int i = 0; i < 200 && !locked; ++i) {
     std::this_thread::sleep_for(50ms);

@@ -5,22 +5,25 @@
 
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <optional>
+#include <sstream>
 #include <stdexcept>
 #include <thread>
-#include <vector>
 
 namespace corvane::testing {
 
 namespace {
 
-const std::filesystem::path kBin = "/usr/lib/postgresql/15/bin";
+namespace fs = std::filesystem;
 
-std::filesystem::path PsqlOdbcDriver() {
+const fs::path kBin = "/usr/lib/postgresql/15/bin";
+constexpr const char* kAdmin = "postgres";
+
+fs::path PsqlOdbcDriver() {
   for (const char* arch : {"x86_64-linux-gnu", "aarch64-linux-gnu"}) {
-    const std::filesystem::path path =
-        std::filesystem::path("/usr/lib") / arch / "odbc" / "psqlodbcw.so";
-    if (std::filesystem::exists(path)) return path;
+    const fs::path path = fs::path("/usr/lib") / arch / "odbc" / "psqlodbcw.so";
+    if (fs::exists(path)) return path;
   }
   return {};
 }
@@ -31,7 +34,7 @@ std::optional<std::string> ServerUser() {
   return std::string("postgres");
 }
 
-void GiveToServerUser(const std::filesystem::path& path) {
+void GiveToServerUser(const fs::path& path) {
   const auto user = ServerUser();
   if (!user) return;
   const passwd* entry = getpwnam(user->c_str());
@@ -40,11 +43,27 @@ void GiveToServerUser(const std::filesystem::path& path) {
   }
 }
 
+// The postmaster writes "ready" as the last line of postmaster.pid once it accepts sessions
+// (what pg_ctl waits for); the first line is its process id.
+bool ServerReady(const fs::path& data, pid_t pid) {
+  std::ifstream file(data / "postmaster.pid");
+  std::string line, first, last;
+  for (int n = 0; std::getline(file, line); ++n) {
+    if (n == 0) first = line;
+    last = line;
+  }
+  return first == std::to_string(pid) && last.starts_with("ready");
+}
+
+std::string Quoted(const std::string& name) {
+  return "'" + name + "'";  // test names only: no quotes inside
+}
+
 }  // namespace
 
 bool PostgresServer::Installed() {
-  return std::filesystem::exists(kBin / "postgres") && std::filesystem::exists(kBin / "initdb") &&
-         std::filesystem::exists(kBin / "psql") && !PsqlOdbcDriver().empty();
+  return fs::exists(kBin / "postgres") && fs::exists(kBin / "initdb") &&
+         fs::exists(kBin / "psql") && !PsqlOdbcDriver().empty();
 }
 
 bool PostgresServer::Required() {
@@ -57,99 +76,181 @@ PostgresServer& PostgresServer::Shared() {
   return *server;
 }
 
-PostgresServer::PostgresServer() {
+PostgresServer::PostgresServer() : admin_secret_(RandomSecret()) {
   if (!Installed()) throw std::runtime_error("PostgreSQL 15 or psqlODBC is not installed");
   GiveToServerUser(dir_.path());
   data_ = dir_ / "data";
   sockets_ = dir_ / "sockets";
-  std::filesystem::create_directory(sockets_);
+  fs::create_directory(sockets_);
+  fs::permissions(sockets_, fs::perms::owner_all);
   GiveToServerUser(sockets_);
-  const std::filesystem::path password_file = dir_ / "password";
-  WriteFile(password_file, kPassword);
-  GiveToServerUser(password_file);
-
-  ProcessOptions options;
-  options.run_as_user = ServerUser();
-  const ProcessResult init = Run(
-      {(kBin / "initdb").string(), "-D", data_.string(), "-U", "postgres", "-A", "scram-sha-256",
-       "--pwfile=" + password_file.string(), "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
-      options);
-  if (init.exit_status != 0) throw std::runtime_error("initdb failed: " + init.err);
-  // A port can be taken between FreePort and the bind: try a few.
-  for (int attempt = 0; attempt < 3 && !server_; ++attempt) Start();
-  if (!server_) {
-    throw std::runtime_error("the PostgreSQL server did not start: " +
-                             ReadFile(dir_ / "server.log"));
+  {
+    const fs::path password_file = dir_ / "password";
+    WriteFile(password_file, admin_secret_);
+    fs::permissions(password_file, fs::perms::owner_read | fs::perms::owner_write);
+    GiveToServerUser(password_file);
+    ProcessOptions options;
+    options.run_as_user = ServerUser();
+    const ProcessResult init =
+        Run({(kBin / "initdb").string(), "-D", data_.string(), "-U", kAdmin, "-A", "scram-sha-256",
+             "--pwfile=" + password_file.string(), "-E", "UTF8", "--locale=C.UTF-8", "--no-sync"},
+            options);
+    fs::remove(password_file);
+    if (init.exit_status != 0) throw std::runtime_error("initdb failed: " + init.err);
   }
+  Start();
+  const ProcessResult role =
+      Psql(kAdmin, "postgres",
+           "CREATE ROLE " + std::string(kLogin) + " LOGIN PASSWORD " + Quoted(kPassword));
+  if (role.exit_status != 0) throw std::runtime_error("psql failed: " + role.err);
 }
 
 void PostgresServer::Start() {
-  port_ = FreePort();
   ProcessOptions options;
   options.run_as_user = ServerUser();
   options.stderr_file = dir_ / "server.log";
-  auto server = std::make_unique<ChildProcess>(
+  // An immediate shutdown when the test process dies: the postmaster still ends its sessions
+  // and removes its shared memory, which a SIGKILL would leave behind.
+  options.death_signal = SIGQUIT;
+  server_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{(kBin / "postgres").string(), "-D", data_.string(), "-p",
                                std::to_string(port_), "-k", sockets_.string(), "-c",
-                               "listen_addresses=127.0.0.1", "-c", "fsync=off", "-c",
+                               "listen_addresses=", "-c", "unix_socket_permissions=0700", "-c",
+                               "dynamic_shared_memory_type=mmap", "-c", "fsync=off", "-c",
                                "synchronous_commit=off", "-c", "full_page_writes=off"},
       options);
-  if (!WaitForPort(port_, std::chrono::seconds(20))) return;
-  // The port opens before the server accepts logins.
-  for (int i = 0; i < 200 && server->running(); ++i) {
-    bool ok = false;
-    Psql("postgres", "SELECT 1", ok);
-    if (ok) {
-      server_ = std::move(server);
-      return;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ServerReady(data_, server_->pid())) {
+    if (!server_->running() || std::chrono::steady_clock::now() > deadline) {
+      server_.reset();
+      throw std::runtime_error("the PostgreSQL server did not start: " +
+                               ReadFile(dir_ / "server.log"));
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
 }
 
 void PostgresServer::Stop() {
-  if (server_) server_->Stop(SIGINT);
+  Thaw();
+  if (!server_) return;
+  // A backend a test stopped would hold up the shutdown, and outlive it.
+  for (const pid_t child : ChildrenOf(server_->pid())) kill(child, SIGCONT);
+  server_->Stop(SIGINT);  // fast shutdown: no shared memory is left behind
   server_.reset();
 }
 
 void PostgresServer::Restart() {
   Stop();
-  for (int attempt = 0; attempt < 3 && !server_; ++attempt) Start();
-  if (!server_) throw std::runtime_error("the PostgreSQL server did not start again");
+  Start();
 }
 
 PostgresServer::~PostgresServer() {
-  if (server_) server_->Stop(SIGINT);  // fast shutdown: no shared memory is left behind
+  Stop();
+}
+
+namespace {
+
+// Signals arrive a moment after kill(): waits (bounded) until `pid` is stopped or not.
+void SignalAndAwait(pid_t pid, int signal, bool stopped) {
+  kill(pid, signal);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while ((ProcessState(pid) == 'T') != stopped && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+}  // namespace
+
+void PostgresServer::Freeze() {
+  if (!server_ || frozen_) return;
+  SignalAndAwait(server_->pid(), SIGSTOP, true);
+  frozen_ = true;
+}
+
+void PostgresServer::Thaw() {
+  if (!server_ || !frozen_) return;
+  SignalAndAwait(server_->pid(), SIGCONT, false);
+  frozen_ = false;
+}
+
+std::vector<pid_t> PostgresServer::BackendPids(const std::string& database) {
+  const ProcessResult result =
+      Psql(kAdmin, "postgres",
+           "SELECT pid FROM pg_stat_activity WHERE backend_type = 'client backend' AND "
+           "pid <> pg_backend_pid() AND datname = " +
+               Quoted(database) + " ORDER BY pid");
+  if (result.exit_status != 0) throw std::runtime_error("psql failed: " + result.err);
+  std::vector<pid_t> pids;
+  std::istringstream lines(result.out);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) pids.push_back(static_cast<pid_t>(std::stol(line)));
+  }
+  return pids;
 }
 
 std::string PostgresServer::CreateDatabase() {
   const std::string name = "test_" + std::to_string(++databases_);
-  RunSql("postgres", "CREATE DATABASE " + name + " ENCODING 'UTF8'");
+  const ProcessResult result =
+      Psql(kAdmin, "postgres", "CREATE DATABASE " + name + " OWNER " + kLogin + " ENCODING 'UTF8'");
+  if (result.exit_status != 0) throw std::runtime_error("psql failed: " + result.err);
   return name;
 }
 
 void PostgresServer::RunSql(const std::string& database, const std::string& sql) {
-  bool ok = false;
-  const std::string err = Psql(database, sql, ok);
-  if (!ok) throw std::runtime_error("psql failed in " + database + ": " + err);
+  const ProcessResult result = Psql(kLogin, database, sql);
+  if (result.exit_status != 0) {
+    throw std::runtime_error("psql failed in " + database + ": " + result.err);
+  }
 }
 
-std::string PostgresServer::Psql(const std::string& database, const std::string& sql, bool& ok) {
-  const std::filesystem::path script = dir_ / "script.sql";
-  WriteFile(script, sql);
+std::vector<std::string> PostgresServer::PsqlArgs(const std::string& login,
+                                                  const std::string& database) const {
+  return {(kBin / "psql").string(),
+          "-X",
+          "-q",
+          "-A",
+          "-t",
+          "-v",
+          "ON_ERROR_STOP=1",
+          "-h",
+          sockets_.string(),
+          "-p",
+          std::to_string(port_),
+          "-U",
+          login,
+          "-d",
+          database};
+}
+
+ProcessOptions PostgresServer::PsqlOptions(const std::string& login) const {
   ProcessOptions options;
-  options.set_env = {{"PGPASSWORD", kPassword}, {"PGCONNECT_TIMEOUT", "5"}};
-  const ProcessResult result =
-      Run({(kBin / "psql").string(), "-X", "-q", "-v", "ON_ERROR_STOP=1", "-h", "127.0.0.1", "-p",
-           std::to_string(port_), "-U", "postgres", "-d", database, "-f", script.string()},
-          options, std::chrono::seconds(60));
-  ok = result.exit_status == 0;
-  return result.err;
+  // In the environment, which only this user can read, not on the command line.
+  options.set_env = {{"PGPASSWORD", login == kAdmin ? admin_secret_ : kPassword},
+                     {"PGCONNECT_TIMEOUT", "10"}};
+  return options;
 }
 
+ProcessResult PostgresServer::Psql(const std::string& login, const std::string& database,
+                                   const std::string& sql) {
+  const fs::path script = dir_ / "script.sql";
+  WriteFile(script, sql);
+  std::vector<std::string> argv = PsqlArgs(login, database);
+  argv.insert(argv.end(), {"-f", script.string()});
+  return Run(argv, PsqlOptions(login), std::chrono::seconds(60));
+}
+
+ChildProcess PostgresServer::StartSql(const std::string& database, const std::string& sql) const {
+  std::vector<std::string> argv = PsqlArgs(kLogin, database);
+  argv.insert(argv.end(), {"-c", sql});
+  return ChildProcess(argv, PsqlOptions(kLogin));
+}
+
+// psqlODBC (13.02 here) passes Server to libpq as its host, and libpq takes a host that starts
+// with '/' for the folder of the server's Unix socket, with Port naming the socket.
 std::string PostgresServer::OdbcConnectionString(const std::string& database) const {
-  return "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(port_) +
-         ";Database=" + database + ";UID=postgres;BoolsAsChar=0;";
+  return "Driver={PostgreSQL Unicode};Server=" + sockets_.string() +
+         ";Port=" + std::to_string(port_) + ";Database=" + database + ";UID=" + kLogin +
+         ";BoolsAsChar=0;";
 }
 
 void UsePrivateOdbcConfig() {

@@ -1,11 +1,21 @@
 // A throwaway PostgreSQL server for the tests that need one: initdb into a temporary folder,
-// `postgres` run as a child process on 127.0.0.1 (it dies with the test process), password
-// login, one fresh database per test, and the psqlODBC connection string to reach it.
+// `postgres` run as a child process (it dies with the test process), one fresh database per
+// test, and the psqlODBC connection string to reach it.
+//
+// The server has no TCP port at all: it is reached only through its Unix socket, in a folder
+// of its own that only the server's user may enter, so a test can never reach another test's
+// server (and no one else can reach this one). Two logins: kLogin with kPassword, the one the
+// program under test uses (it always appends "PWD=vantorel;") and the owner of the test
+// databases; and the superuser `postgres` with a secret made for this server alone, for psql's
+// administrative work.
 #pragma once
+
+#include <sys/types.h>
 
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/child_process.h"
 #include "support/temp_dir.h"
@@ -14,6 +24,7 @@ namespace corvane::testing {
 
 class PostgresServer {
  public:
+  static constexpr const char* kLogin = "corvane";
   static constexpr const char* kPassword = "vantorel";
 
   // Whether the PostgreSQL server binaries and the psqlODBC driver are installed.
@@ -30,28 +41,49 @@ class PostgresServer {
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
 
+  // The number in the socket's name (the server has no TCP port).
   int port() const { return port_; }
+  const std::filesystem::path& socket_folder() const { return sockets_; }
+  // The postmaster's process id; -1 while stopped.
+  pid_t pid() const { return server_ ? server_->pid() : -1; }
   // Stops the server (fast shutdown: sessions are cut off) and starts it again on the same
-  // data, perhaps on another port: for tests of a server that goes away in the middle of work.
+  // data: for tests of a server that goes away in the middle of work.
   void Stop();
   void Restart();
-  // A new empty database (UTF-8); returns its name.
+  // Stops (SIGSTOP) and continues (SIGCONT) the postmaster alone, returning once it is stopped
+  // or running: a frozen server. Its sessions' backends run on unless a test stops them too
+  // (BackendPids). A frozen server, and any backend a test stopped, is continued before the
+  // server is stopped or destroyed.
+  void Freeze();
+  void Thaw();
+  // The processes serving client sessions of `database` now (psql's own excluded). Ask
+  // before Freeze: a frozen postmaster accepts no new session to ask through.
+  std::vector<pid_t> BackendPids(const std::string& database);
+  // A new empty database (UTF-8) owned by kLogin; returns its name.
   std::string CreateDatabase();
-  // Runs SQL text (several statements allowed) in `database`; throws with psql's message.
+  // Runs SQL text (several statements allowed) in `database` as kLogin; throws with psql's
+  // message.
   void RunSql(const std::string& database, const std::string& sql);
-  // The psqlODBC connection string for `database`, ending in ';' and without the password
-  // part, as a settings file carries it.
+  // psql running `sql` in `database` as kLogin, in the background: another client, e.g. one
+  // that holds a lock.
+  ChildProcess StartSql(const std::string& database, const std::string& sql) const;
+  // The psqlODBC connection string for `database` as kLogin, ending in ';' and without the
+  // password part, as a settings file carries it.
   std::string OdbcConnectionString(const std::string& database) const;
 
  private:
   void Start();
-  std::string Psql(const std::string& database, const std::string& sql, bool& ok);
+  std::vector<std::string> PsqlArgs(const std::string& login, const std::string& database) const;
+  ProcessOptions PsqlOptions(const std::string& login) const;
+  ProcessResult Psql(const std::string& login, const std::string& database, const std::string& sql);
 
   TempDir dir_;
   std::filesystem::path data_;
   std::filesystem::path sockets_;
-  int port_ = 0;
+  std::string admin_secret_;
+  int port_ = 5432;
   int databases_ = 0;
+  bool frozen_ = false;
   std::unique_ptr<ChildProcess> server_;
 };
 

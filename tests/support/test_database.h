@@ -39,6 +39,8 @@ class TestDatabase {
   std::unique_ptr<data::Connection> Connect() const;
   const std::filesystem::path& folder() const { return folder_.path(); }
   std::filesystem::path sqlite_file() const { return folder_ / "corvane.db"; }
+  // The database's name on the shared PostgreSQL server.
+  const std::string& postgres_database() const { return postgres_database_; }
 
  private:
   Engine engine_;

@@ -1,0 +1,62 @@
+// The test bed's own promises, where a broken one would let other tests pass or fail for the
+// wrong reason: a PostgreSQL server no other test can reach, its frozen states undone, and the
+// processes it names.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <vector>
+
+#include "data/connection.h"
+#include "support/child_process.h"
+#include "support/loopback_socket.h"
+#include "support/postgres_server.h"
+#include "support/test_database.h"
+
+namespace corvane::testing {
+namespace {
+
+TEST(PostgresTestServer, IsReachedOnlyThroughASocketFolderOfItsOwn) {
+  CORVANE_REQUIRE_POSTGRES();
+  PostgresServer& server = PostgresServer::Shared();
+  EXPECT_EQ(ListeningPorts(server.pid()), std::vector<int>{}) << "no TCP port at all";
+  struct stat folder {};
+  ASSERT_EQ(stat(server.socket_folder().c_str(), &folder), 0);
+  EXPECT_EQ(folder.st_mode & 0777, 0700u);
+  EXPECT_NE(server.OdbcConnectionString("x").find("Server=" + server.socket_folder().string()),
+            std::string::npos);
+  // The program's login, through that folder.
+  const TestDatabase db(Engine::kPostgres);
+  EXPECT_EQ(db.Connect()->OpenRowSet("SELECT current_user AS U")->Field("U"),
+            Value(PostgresServer::kLogin));
+}
+
+TEST(PostgresTestServer, NamesTheBackendOfASessionAndUndoesEveryFreeze) {
+  CORVANE_REQUIRE_POSTGRES();
+  UsePrivateOdbcConfig();
+  PostgresServer server;  // its own: it is destroyed frozen
+  const std::string database = server.CreateDatabase();
+  data::ConnectOptions options;
+  options.connection_string = server.OdbcConnectionString(database) + "PWD=vantorel;";
+  auto conn = data::Connect(options);
+  const Value own = conn->OpenRowSet("SELECT pg_backend_pid() AS P")->Field("P");
+  const std::vector<pid_t> backends = server.BackendPids(database);
+  ASSERT_EQ(backends.size(), 1u);
+  EXPECT_EQ(Value(backends[0]), own);
+
+  const pid_t postmaster = server.pid();
+  server.Freeze();
+  EXPECT_EQ(ProcessState(postmaster), 'T');
+  server.Thaw();
+  EXPECT_NE(ProcessState(postmaster), 'T');
+  // Left stopped by a test, the postmaster and a backend are continued and stopped with it.
+  kill(backends[0], SIGSTOP);
+  server.Freeze();
+  conn.reset();
+  server.Stop();
+  EXPECT_EQ(ProcessState(postmaster), '\0');
+  EXPECT_EQ(ProcessState(backends[0]), '\0');
+}
+
+}  // namespace
+}  // namespace corvane::testing
