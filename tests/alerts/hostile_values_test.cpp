@@ -12,6 +12,7 @@
 
 #include "mail/delivering_component.h"
 #include "run/exit_status.h"
+#include "support/local_day.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
 #include "support/smtp_server.h"
@@ -309,47 +310,44 @@ TEST(HostileValues, SenderNamesWithQuotesCommasAndBracketsStayOneDisplayName) {
 
 TEST(HostileValues, TourAndCustomerNamesReachTheAlertIntactThroughTheRun) {
   CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
-  SmtpServer server;
-  ProgramFolder program;
   const std::string customer =
       "Hill\r\n.\r\nRCPT TO:<evil@evil.test>\r\nSeniors\xE2\x80\xA8 \xC3\xA9t\xC3\xA9";
   const std::string tour = std::string("Capitol\nDay\rTrip\0!", 19);
-  program.CreateSqliteDatabase(CompanyRowSql(server.host_port()) +
-                               "INSERT INTO Customer VALUES (1, " + SqlBytes(customer) + ");" +
-                               "INSERT INTO Tour VALUES (1, " + SqlBytes(tour) +
-                               ", 1, 'Contract - Signed');"
-                               "INSERT INTO TourItems VALUES (1, 1, date('now','localtime'));"
-                               "INSERT INTO Invoice VALUES (10, 1, 'Daily', 100, 40);");
-  program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
-  const ProcessResult result = program.RunProgram();
-  ASSERT_EQ(result.exit_status, 0) << result.err;
-  const std::vector<ReceivedMessage> messages = server.Messages();
-  ASSERT_EQ(messages.size(), 1u);
-  EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"dispatch@corvanetours.com"});
-  EXPECT_EQ(messages[0].defects, std::vector<std::string>{});
-  EXPECT_THAT(messages[0].body,
-              HasSubstr("\r\nCustomer: " + customer + "\r\nTour: " + tour + "\r\nEnd Date: "));
-  EXPECT_EQ(CountCommands(server, "RCPT"), 1u);
+  OnOneDay([&](DateTime today) {
+    SmtpServer server;
+    ProgramFolder program;
+    program.CreateSqliteDatabase(CompanyRowSql(server.host_port()) + OneOpenTourSql(today) +
+                                 "UPDATE Customer SET Name = " + SqlBytes(customer) + ";" +
+                                 "UPDATE Tour SET TourName = " + SqlBytes(tour) + ";");
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+    const ProcessResult result = program.RunProgram();
+    ASSERT_EQ(result.exit_status, 0) << result.err;
+    const std::vector<ReceivedMessage> messages = server.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"dispatch@corvanetours.com"});
+    EXPECT_EQ(messages[0].defects, std::vector<std::string>{});
+    EXPECT_THAT(messages[0].body,
+                HasSubstr("\r\nCustomer: " + customer + "\r\nTour: " + tour + "\r\nEnd Date: "));
+    EXPECT_EQ(CountCommands(server, "RCPT"), 1u);
+  });
 }
 
 TEST(HostileValues, AnAlertRecipientCarryingAnExtraCommandEndsTheRunBeforeAnyConnection) {
   CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
-  SmtpServer server;
-  ProgramFolder program;
-  program.CreateSqliteDatabase(CompanyRowSql(server.host_port()) +
-                               "INSERT INTO Customer VALUES (1, 'Hill Country Seniors');"
-                               "INSERT INTO Tour VALUES (1, 'Capitol', 1, 'Contract - Signed');"
-                               "INSERT INTO TourItems VALUES (1, 1, date('now','localtime'));"
-                               "INSERT INTO Invoice VALUES (10, 1, 'Daily', 100, 40);");
-  // A quoted config item keeps its line break.
-  program.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
-                      "dispatch@corvanetours.com\r\nRCPT TO:<evil@evil.test>", "7");
-  const ProcessResult result = program.RunProgram();
-  EXPECT_EQ(result.exit_status, run::kExitMailFailed);
-  EXPECT_THAT(result.err, HasSubstr("recipient address"));
-  EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
-  EXPECT_EQ(server.Messages().size(), 0u);
-  EXPECT_EQ(server.Connections(), 0u);
+  OnOneDay([](DateTime today) {
+    SmtpServer server;
+    ProgramFolder program;
+    program.CreateSqliteDatabase(CompanyRowSql(server.host_port()) + OneOpenTourSql(today));
+    // A quoted config item keeps its line break.
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
+                        "dispatch@corvanetours.com\r\nRCPT TO:<evil@evil.test>", "7");
+    const ProcessResult result = program.RunProgram();
+    EXPECT_EQ(result.exit_status, run::kExitMailFailed);
+    EXPECT_THAT(result.err, HasSubstr("recipient address"));
+    EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    EXPECT_EQ(server.Messages().size(), 0u);
+    EXPECT_EQ(server.Connections(), 0u);
+  });
 }
 
 }  // namespace

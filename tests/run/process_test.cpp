@@ -13,6 +13,7 @@
 
 #include "run/exit_status.h"
 #include "support/child_process.h"
+#include "support/local_day.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
 #include "support/scripted_smtp_server.h"
@@ -27,16 +28,16 @@ using namespace std::chrono_literals;
 constexpr const char* kAlreadyRunning =
     "Application Already Running\nThis application is already running.\n";
 
-// Two tours ending today with open invoices; `today` is the engine's expression for it.
-std::string OpenTours(const std::string& today) {
+// Two tours ending `today` with open invoices.
+std::string OpenTours(DateTime today) {
   return "INSERT INTO Customer (ID, Name) VALUES (1, 'Hill Country Seniors'),"
          " (2, 'Verein Z\xC3\xBCrich');"
          "INSERT INTO Tour (ID, TourName, CustomerID, Status) VALUES"
          " (1, 'Capitol Day Trip', 1, 'Contract - Signed'),"
          " (2, 'Alpen \xE2\x80\x93 Gruppe 2', 2, 'Contract - Verbal');"
-         "INSERT INTO TourItems (ID, TourID, EndDate) VALUES (1, 1, " +
-         today + "), (2, 2, " + today +
-         ");"
+         "INSERT INTO TourItems (ID, TourID, EndDate) VALUES (1, 1, '" +
+         IsoDate(today) + "'), (2, 2, '" + IsoDate(today) +
+         "');"
          "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
          " (10, 1, 'Daily', 1234.5, 0.25), (20, 2, 'Monthly', 100, 125.5);";
 }
@@ -65,120 +66,126 @@ class CronRun : public ::testing::TestWithParam<Engine> {};
 
 TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
   if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
-  ScriptedSmtpServer server;
-  ProgramFolder program;
-  std::optional<TestDatabase> postgres;
-  if (GetParam() == Engine::kSqlite) {
-    UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours("date('now','localtime')"));
-  } else {
-    postgres.emplace(Engine::kPostgres);
-    postgres->Exec(CompanyRowSql(server.host_port()) + OpenTours("CURRENT_DATE"));
-    program.WriteConfig(postgres->SettingsConnectString(), "dispatch@corvanetours.com", "7");
-  }
+  OnOneDay([&](DateTime today) {
+    ScriptedSmtpServer server;
+    ProgramFolder program;
+    std::optional<TestDatabase> postgres;
+    if (GetParam() == Engine::kSqlite) {
+      UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours(today));
+    } else {
+      postgres.emplace(Engine::kPostgres);
+      postgres->Exec(CompanyRowSql(server.host_port()) + OpenTours(today));
+      program.WriteConfig(postgres->SettingsConnectString(), "dispatch@corvanetours.com", "7");
+    }
 
-  // cron: env -i with LC_ALL=C, working directory /, no HOME, no XDG_RUNTIME_DIR.
-  const ProcessResult cron = program.RunProgram();
-  // A login shell in the program's folder, with a UTF-8 locale and a client environment that
-  // would change how PostgreSQL reads dates if the program let it.
-  ProcessOptions interactive;
-  interactive.working_directory = program.path();
-  interactive.set_env = {{"HOME", "/root"},
-                         {"LANG", "C.UTF-8"},
-                         {"LC_ALL", "C.UTF-8"},
-                         {"TERM", "xterm-256color"},
-                         {"XDG_RUNTIME_DIR", "/run/user/0"},
-                         {"PGDATESTYLE", "SQL, DMY"},
-                         {"PWD", program.path().string()}};
-  const ProcessResult shell = testing::Run({program.executable().string()}, interactive);
+    // cron: env -i with LC_ALL=C, working directory /, no HOME, no XDG_RUNTIME_DIR.
+    const ProcessResult cron = program.RunProgram();
+    // A login shell in the program's folder, with a UTF-8 locale and a client environment that
+    // would change how PostgreSQL reads dates if the program let it.
+    ProcessOptions interactive;
+    interactive.working_directory = program.path();
+    interactive.set_env = {{"HOME", "/root"},
+                           {"LANG", "C.UTF-8"},
+                           {"LC_ALL", "C.UTF-8"},
+                           {"TERM", "xterm-256color"},
+                           {"XDG_RUNTIME_DIR", "/run/user/0"},
+                           {"PGDATESTYLE", "SQL, DMY"},
+                           {"PWD", program.path().string()}};
+    const ProcessResult shell = testing::Run({program.executable().string()}, interactive);
 
-  EXPECT_EQ(cron.exit_status, run::kExitOk) << cron.err;
-  EXPECT_EQ(shell.exit_status, cron.exit_status) << shell.err;
-  EXPECT_EQ(shell.err, cron.err);
-  EXPECT_EQ(shell.out, cron.out);
-  const std::vector<SmtpTransaction> sent = server.Accepted();
-  ASSERT_EQ(sent.size(), 4u);  // two alerts per run
-  for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(sent[i + 2].from, sent[i].from);
-    EXPECT_EQ(sent[i + 2].recipients, sent[i].recipients);
-    EXPECT_EQ(WithoutStamps(sent[i + 2].data), WithoutStamps(sent[i].data));
-  }
-  EXPECT_THAT(sent[0].data, ::testing::HasSubstr("Balance: $1234.25"));
-  EXPECT_THAT(sent[1].data, ::testing::HasSubstr("Balance: -$25.50"));
+    EXPECT_EQ(cron.exit_status, run::kExitOk) << cron.err;
+    EXPECT_EQ(shell.exit_status, cron.exit_status) << shell.err;
+    EXPECT_EQ(shell.err, cron.err);
+    EXPECT_EQ(shell.out, cron.out);
+    const std::vector<SmtpTransaction> sent = server.Accepted();
+    ASSERT_EQ(sent.size(), 4u);  // two alerts per run
+    for (std::size_t i = 0; i < 2; ++i) {
+      EXPECT_EQ(sent[i + 2].from, sent[i].from);
+      EXPECT_EQ(sent[i + 2].recipients, sent[i].recipients);
+      EXPECT_EQ(WithoutStamps(sent[i + 2].data), WithoutStamps(sent[i].data));
+    }
+    EXPECT_THAT(sent[0].data, ::testing::HasSubstr("Balance: $1234.25"));
+    EXPECT_THAT(sent[1].data, ::testing::HasSubstr("Balance: -$25.50"));
+  });
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, CronRun, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          EngineTestName);
 
 TEST(Signals, SigtermWhileSendingEndsTheRunAndTheNextRunStarts) {
-  ScriptedSmtpOptions options;
-  options.hold_at = SmtpStep::kData;  // the run waits for the go-ahead to send its first alert
-  ScriptedSmtpServer server(options);
-  ProgramFolder program;
-  UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours("date('now','localtime')"));
-  const std::string database_before = ReadFile(program / "fleet.db");
+  OnOneDay([](DateTime today) {
+    ScriptedSmtpOptions options;
+    options.hold_at = SmtpStep::kData;  // the run waits for the go-ahead to send its first alert
+    ScriptedSmtpServer server(options);
+    ProgramFolder program;
+    UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours(today));
+    const std::string database_before = ReadFile(program / "fleet.db");
 
-  ChildProcess first = program.StartProgram();
-  ASSERT_TRUE(server.WaitUntilHolding(60s)) << "the run never reached its first DATA";
-  const int status = first.Stop(SIGTERM);
-  const ProcessResult ended = first.Wait(5s);
-  EXPECT_NE(status, 0);
-  EXPECT_EQ(ended.signal, SIGTERM);
-  server.Release();
+    ChildProcess first = program.StartProgram();
+    ASSERT_TRUE(server.WaitUntilHolding(60s)) << "the run never reached its first DATA";
+    const int status = first.Stop(SIGTERM);
+    const ProcessResult ended = first.Wait(5s);
+    EXPECT_NE(status, 0);
+    EXPECT_EQ(ended.signal, SIGTERM);
+    server.Release();
 
-  EXPECT_TRUE(server.Accepted().empty());
-  EXPECT_EQ(ReadFile(program / "fleet.db"), database_before);
-  EXPECT_FALSE(fs::exists(program / "fleet.db-journal"));
-  // The kernel dropped the lock with the process: the next run is not refused.
-  const ProcessResult next = program.RunProgram();
-  EXPECT_EQ(next.exit_status, run::kExitOk) << next.err;
-  EXPECT_EQ(server.Accepted().size(), 2u);
+    EXPECT_TRUE(server.Accepted().empty());
+    EXPECT_EQ(ReadFile(program / "fleet.db"), database_before);
+    EXPECT_FALSE(fs::exists(program / "fleet.db-journal"));
+    // The kernel dropped the lock with the process: the next run is not refused.
+    const ProcessResult next = program.RunProgram();
+    EXPECT_EQ(next.exit_status, run::kExitOk) << next.err;
+    EXPECT_EQ(server.Accepted().size(), 2u);
+  });
 }
 
 TEST(SingleInstance, FiftyStartedAtOnceRunExactlyOnce) {
-  ScriptedSmtpOptions options;
-  options.hold_at = SmtpStep::kMail;  // the one that runs holds the lock until released
-  ScriptedSmtpServer server(options);
-  ProgramFolder program;
-  UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours("date('now','localtime')"));
+  OnOneDay([](DateTime today) {
+    ScriptedSmtpOptions options;
+    options.hold_at = SmtpStep::kMail;  // the one that runs holds the lock until released
+    ScriptedSmtpServer server(options);
+    ProgramFolder program;
+    UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours(today));
 
-  constexpr std::size_t kStarts = 50;
-  std::vector<std::unique_ptr<ChildProcess>> runs;
-  for (std::size_t i = 0; i < kStarts; ++i) {
-    runs.push_back(std::make_unique<ChildProcess>(
-        std::vector<std::string>{program.executable().string()}, program.CronOptions()));
-  }
-  // All but one must end on their own, refused; the one left is waiting on the mail server.
-  const auto deadline = std::chrono::steady_clock::now() + 120s;
-  auto ended = [&] {
-    std::size_t n = 0;
-    for (const auto& run : runs) n += run->running() ? 0u : 1u;
-    return n;
-  };
-  while (ended() < kStarts - 1 && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(50ms);
-  }
-  ASSERT_TRUE(server.WaitUntilHolding(60s));
-  ASSERT_EQ(ended(), kStarts - 1);
-
-  ChildProcess* winner = nullptr;
-  for (const auto& run : runs) {
-    if (run->running()) {
-      winner = run.get();
-      continue;
+    constexpr std::size_t kStarts = 50;
+    std::vector<std::unique_ptr<ChildProcess>> runs;
+    for (std::size_t i = 0; i < kStarts; ++i) {
+      runs.push_back(std::make_unique<ChildProcess>(
+          std::vector<std::string>{program.executable().string()}, program.CronOptions()));
     }
-    const ProcessResult refused = run->Wait(5s);
-    EXPECT_EQ(refused.exit_status, run::kExitAlreadyRunning) << refused.err;
-    EXPECT_EQ(refused.err, kAlreadyRunning);
-    EXPECT_EQ(refused.out, "");
-  }
-  ASSERT_NE(winner, nullptr);
-  EXPECT_EQ(server.Connections(), 1u);  // the refused ones sent nothing
+    // All but one must end on their own, refused; the one left is waiting on the mail server.
+    const auto deadline = std::chrono::steady_clock::now() + 120s;
+    auto ended = [&] {
+      std::size_t n = 0;
+      for (const auto& run : runs) n += run->running() ? 0u : 1u;
+      return n;
+    };
+    while (ended() < kStarts - 1 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_TRUE(server.WaitUntilHolding(60s));
+    ASSERT_EQ(ended(), kStarts - 1);
 
-  server.Release();
-  const ProcessResult won = winner->Wait(60s);
-  EXPECT_EQ(won.exit_status, run::kExitOk) << won.err;
-  EXPECT_EQ(server.Accepted().size(), 2u);
-  EXPECT_EQ(server.Connections(), 1u);
+    ChildProcess* winner = nullptr;
+    for (const auto& run : runs) {
+      if (run->running()) {
+        winner = run.get();
+        continue;
+      }
+      const ProcessResult refused = run->Wait(5s);
+      EXPECT_EQ(refused.exit_status, run::kExitAlreadyRunning) << refused.err;
+      EXPECT_EQ(refused.err, kAlreadyRunning);
+      EXPECT_EQ(refused.out, "");
+    }
+    ASSERT_NE(winner, nullptr);
+    EXPECT_EQ(server.Connections(), 1u);  // the refused ones sent nothing
+
+    server.Release();
+    const ProcessResult won = winner->Wait(60s);
+    EXPECT_EQ(won.exit_status, run::kExitOk) << won.err;
+    EXPECT_EQ(server.Accepted().size(), 2u);
+    EXPECT_EQ(server.Connections(), 1u);
+  });
 }
 
 }  // namespace

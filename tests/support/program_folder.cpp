@@ -10,6 +10,8 @@
 #include <sstream>
 #include <thread>
 
+#include "support/local_day.h"
+
 namespace corvane::testing {
 
 namespace {
@@ -33,6 +35,15 @@ SqliteHandle OpenSqlite(const std::filesystem::path& database) {
 }
 
 }  // namespace
+
+std::string OneOpenTourSql(DateTime day) {
+  return "INSERT INTO Customer VALUES (1,'Hill Country Seniors');"
+         "INSERT INTO Tour VALUES (1,'Capitol Day Trip',1,'Contract - Signed');"
+         "INSERT INTO TourItems VALUES (1,1,'" +
+         IsoDate(day) +
+         "');"
+         "INSERT INTO Invoice VALUES (10,1,'Daily',100,40);";
+}
 
 std::filesystem::path SqliteSchemaFile() {
   return std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql";

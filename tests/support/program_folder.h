@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "base/date_time.h"
 #include "support/child_process.h"
 #include "support/temp_dir.h"
 
@@ -47,6 +48,10 @@ class ProgramFolder {
 void ExecSqlite(const std::filesystem::path& database, std::string_view sql);
 // The first column of the first row of `query`, as text ("" for no row, "NULL" for Null).
 std::string QuerySqlite(const std::filesystem::path& database, std::string_view query);
+
+// One contracted tour (1, "Capitol Day Trip", of customer 1, "Hill Country Seniors") ending on
+// `day`, with an open daily invoice (10, $60.00 due): one alert when `day` is in a run's window.
+std::string OneOpenTourSql(DateTime day);
 
 // The schema every SQLite test database starts from.
 std::filesystem::path SqliteSchemaFile();

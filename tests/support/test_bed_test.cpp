@@ -1,6 +1,7 @@
 // The test bed's own promises, where a broken one would let other tests pass or fail for the
-// wrong reason: a PostgreSQL server no other test can reach, its frozen states undone, and the
-// processes it names.
+// wrong reason: a PostgreSQL server no other test can reach, its frozen states undone, the
+// processes it names, and a test that is not failed by midnight.
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -9,6 +10,7 @@
 
 #include "data/connection.h"
 #include "support/child_process.h"
+#include "support/local_day.h"
 #include "support/loopback_socket.h"
 #include "support/postgres_server.h"
 #include "support/test_database.h"
@@ -56,6 +58,30 @@ TEST(PostgresTestServer, NamesTheBackendOfASessionAndUndoesEveryFreeze) {
   server.Stop();
   EXPECT_EQ(ProcessState(postmaster), '\0');
   EXPECT_EQ(ProcessState(backends[0]), '\0');
+}
+
+TEST(OnOneDay, AnAttemptThatMidnightCutsIsDroppedAndRunAgainOnTheNewDay) {
+  FixedClock clock(DateTime::FromParts(2026, 12, 8, 23, 59, 59));
+  std::vector<DateTime> days;
+  OnOneDay(
+      [&](DateTime today) {
+        days.push_back(today);
+        if (days.size() == 1) {
+          clock.Set(DateTime::FromParts(2026, 12, 9, 0, 0, 1));
+          ADD_FAILURE() << "a failure of the day before";
+        }
+      },
+      clock);
+  EXPECT_EQ(days, (std::vector<DateTime>{DateTime::FromParts(2026, 12, 8),
+                                         DateTime::FromParts(2026, 12, 9)}));
+}
+
+TEST(OnOneDay, FailuresWithinOneDayStand) {
+  static const FixedClock clock(DateTime::FromParts(2026, 12, 8, 12, 0, 0));
+  EXPECT_NONFATAL_FAILURE(OnOneDay([](DateTime) { ADD_FAILURE() << "within the day"; }, clock),
+                          "within the day");
+  EXPECT_NONFATAL_FAILURE(OnOneDay([](DateTime) { throw std::runtime_error("thrown"); }, clock),
+                          "exception: thrown");
 }
 
 }  // namespace
