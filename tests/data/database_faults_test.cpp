@@ -88,8 +88,7 @@ TEST(DatabaseFaults, AWriterHoldingTheFileAtTheMarkIsWaitedForThenTheRowStaysUnm
     EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
     EXPECT_EQ(outcome.error->number() & 0xFF, SQLITE_BUSY) << outcome.report();
     EXPECT_THAT(outcome.report(), HasSubstr("database is locked"));
-    EXPECT_GE(outcome.took, 300ms);
-    EXPECT_LT(outcome.took, 5s);
+    EXPECT_LT(outcome.took, kHangLimit);
     const std::size_t first_row_messages = ExpectOneRowSent(pass, db.server());
 
     ASSERT_EQ(sqlite3_exec(raw, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -170,7 +169,7 @@ TEST(DatabaseFaults, APostgresServerStoppedInThePassEndsItAndMarksNothingWrongly
     ASSERT_TRUE(outcome.error);
     EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
     EXPECT_THAT(outcome.report(), HasSubstr("[08S01]"));  // the connection is gone
-    EXPECT_LT(outcome.took, 20s);
+    EXPECT_LT(outcome.took, kHangLimit);
     ExpectOneRowSent(pass, db.server());
     EXPECT_EQ(db.harness().Marked(pass.table), std::vector<long long>{});
   }
@@ -201,9 +200,9 @@ TEST(DatabaseFaults, APostgresRowLockedByAnotherClientAtTheMarkIsWaitedForThenFa
   holder.Stop(SIGKILL);
   ASSERT_TRUE(outcome.error) << "the mark must not wait for ever";
   EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
-  EXPECT_THAT(outcome.report(), HasSubstr("[55P03]"));  // lock_not_available
-  EXPECT_GE(outcome.took, 9s);                          // the run's 10-second database wait
-  EXPECT_LT(outcome.took, 30s);
+  // lock_not_available: the run's own limit on the wait for a lock ended it.
+  EXPECT_THAT(outcome.report(), HasSubstr("[55P03]"));
+  EXPECT_LT(outcome.took, kHangLimit);
   ExpectOneRowSent(pass, db.server());
   EXPECT_EQ(db.harness().Marked(pass.table), std::vector<long long>{});
 }

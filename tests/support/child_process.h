@@ -72,11 +72,6 @@ class ChildProcess {
   ProcessResult result_;
 };
 
-// A TCP port on 127.0.0.1 that was free a moment ago.
-int FreePort();
-// Waits until something accepts on 127.0.0.1:port; false after `limit`.
-bool WaitForPort(int port, std::chrono::milliseconds limit = std::chrono::seconds(20));
-
 // The processes whose parent is `pid` now, as /proc shows them.
 std::vector<pid_t> ChildrenOf(pid_t pid);
 // The state of process `pid` as /proc shows it ('T' stopped, 'Z' ended but not yet reaped, ...),

@@ -27,9 +27,13 @@
 
 namespace corvane::testing {
 
+// A bound against a hang, far above any pass's time even on a loaded machine: how fast a pass
+// is belongs to the benchmarks.
+inline constexpr std::chrono::seconds kHangLimit{60};
+
 struct PassOutcome {
-  std::optional<Error> error;  // empty: the pass ran to its end
-  std::chrono::milliseconds took{0};
+  std::optional<Error> error;         // empty: the pass ran to its end
+  std::chrono::milliseconds took{0};  // for a bound against a hang (kHangLimit) only
   // The process's exit status had the run ended here (0 without an error).
   int exit_status() const;
   // The error's "number: description", or "" without one.

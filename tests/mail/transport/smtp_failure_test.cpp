@@ -4,10 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 
 #include "delivery_helpers.h"
-#include "support/child_process.h"
+#include "support/loopback_socket.h"
 #include "support/smtp_server.h"
 
 namespace corvane::mail {
@@ -48,22 +47,20 @@ TEST(SmtpFailures, RefusalsAndDroppedConnectionsAreErrorsWithTheServersReply) {
 
 TEST(SmtpFailures, ARefusedConnectionIsAnError) {
   DeliveringMailComponent component("/nonexistent", {});
-  const int port = testing::FreePort();  // nothing listens there
-  const Error error =
-      ExpectMailError([&] { SendOne(component, "127.0.0.1:" + std::to_string(port)); });
+  const testing::LoopbackSocket refusing(testing::LoopbackSocket::Mode::kRefusing);
+  const Error error = ExpectMailError([&] { SendOne(component, refusing.host_port()); });
   EXPECT_EQ(error.number(), CURLE_COULDNT_CONNECT) << error.what();
 }
 
 TEST(SmtpFailures, AHungServerIsCutOffAtTheSendsTimeLimit) {
   CORVANE_REQUIRE_SERVICE(testing::SmtpSinkAvailable());
-  SmtpSink sink({"-w", "30"});  // waits 30 s before answering DATA
+  // Waits 30 s before answering DATA, and would then accept: a time-out is the limit's doing.
+  SmtpSink sink({"-w", "30"});
   DeliveringMailComponent component("/nonexistent", {});
   TestMessage m;
   m.time_limit = PlainArg{1LL};
-  const auto start = std::chrono::steady_clock::now();
   const Error error = ExpectMailError([&] { SendOne(component, sink.host_port(), m); });
   EXPECT_EQ(error.number(), CURLE_OPERATION_TIMEDOUT) << error.what();
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(SmtpFailures, AfterAFailureTheNextMessageToTheSameServerGoesThrough) {
