@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Builds and passes every test, twice: a normal build and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build. Installs the packages first. The tests start the servers they
-# need (PostgreSQL through psqlODBC, aiosmtpd, smtp-sink) on 127.0.0.1 in temporary folders and
-# stop them; whatever a crashed test left behind is stopped on the way out.
+# need (PostgreSQL through psqlODBC on a private socket, aiosmtpd and smtp-sink on 127.0.0.1) in
+# temporary folders and stop them. Each test run goes through tests/support/reap_leftovers.py:
+# whatever it leaves running (a crashed test's server, say) is listed, stopped, and fails the
+# run; nothing outside that run is ever touched.
 #
 #   scripts/test.sh            both builds, then a short fuzz run (scripts/fuzz.sh)
 #   scripts/test.sh quick      the normal build only
@@ -16,17 +18,12 @@ scripts/install-deps.sh
 export CORVANE_REQUIRE_SERVICES=1
 jobs=$(nproc)
 
-stop_leftovers() {
-  # Servers started by tests live in folders named corvane-test-*; nothing else matches.
-  pkill -KILL -f 'corvane-test-' 2>/dev/null || true
-}
-trap stop_leftovers EXIT
-
 run_variant() {
   local dir=$1; shift
   cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" --timeout 600
+  /usr/bin/python3 "$root/tests/support/reap_leftovers.py" \
+    ctest --test-dir "$dir" --output-on-failure --no-tests=error -j"$jobs" --timeout 600
 }
 
 # A packager's build: Release, the program only, with clang, installed into a staging folder.
