@@ -7,6 +7,7 @@
 #include <csignal>
 #include <filesystem>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -62,6 +63,16 @@ std::string WithoutStamps(const std::string& data) {
   return out;
 }
 
+// A run's log lines without the time each ends with (after its last tab): two runs a second
+// apart write the same lines otherwise.
+std::string WithoutLogTimes(const std::string& out) {
+  std::string kept;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);)
+    kept += line.substr(0, line.rfind('\t')) + "\n";
+  return kept;
+}
+
 class CronRun : public ::testing::TestWithParam<Engine> {};
 
 TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
@@ -96,7 +107,7 @@ TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
     EXPECT_EQ(cron.exit_status, run::kExitOk) << cron.err;
     EXPECT_EQ(shell.exit_status, cron.exit_status) << shell.err;
     EXPECT_EQ(shell.err, cron.err);
-    EXPECT_EQ(shell.out, cron.out);
+    EXPECT_EQ(WithoutLogTimes(shell.out), WithoutLogTimes(cron.out));
     const std::vector<SmtpTransaction> sent = server.Accepted();
     ASSERT_EQ(sent.size(), 4u);  // two alerts per run
     for (std::size_t i = 0; i < 2; ++i) {
