@@ -4,7 +4,7 @@
 # need (PostgreSQL through psqlODBC on a private socket, aiosmtpd and smtp-sink on 127.0.0.1) in
 # temporary folders and stop them. Each test run goes through tests/support/reap_leftovers.py:
 # whatever it leaves running (a crashed test's server, say) is listed, stopped, and fails the
-# run; nothing outside that run is ever touched.
+# run, and its temporary folder is removed; nothing outside that run is ever touched.
 #
 #   scripts/test.sh            both builds, then a short fuzz run (scripts/fuzz.sh)
 #   scripts/test.sh quick      the normal build only

@@ -1,4 +1,5 @@
-"""Runs a command (the test run) and afterwards stops whatever it left running.
+"""Runs a command (the test run) and afterwards stops whatever it left running and removes
+whatever it left in its temporary folder.
 
     /usr/bin/python3 reap_leftovers.py COMMAND [ARG...]
 
@@ -9,13 +10,20 @@ has ended, every descendant still running is a leftover: each is printed with it
 killed and reaped, and the exit status is 1 even if the command passed, so a leak is seen. Only
 descendants are touched: nothing of another user or another run on the host.
 
+The command gets a temporary folder of its own as TMPDIR (which the tests' folders go under),
+removed at the end; what was left in it is listed, so the folders of a crashed test are seen and
+do not pile up. Others may pass through it (mode 0711: the test servers run as other users) but
+not list it.
+
 SIGINT, SIGTERM and SIGHUP are passed on to the command; its leftovers are handled as usual.
 """
 
 import ctypes
 import os
+import shutil
 import signal
 import sys
+import tempfile
 import time
 
 PR_SET_CHILD_SUBREAPER = 36
@@ -76,9 +84,12 @@ def main():
     if libc.prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0:
         sys.exit(f"reap_leftovers: prctl failed: {os.strerror(ctypes.get_errno())}")
 
+    folder = tempfile.mkdtemp(prefix="corvane-run-")
+    os.chmod(folder, 0o711)
     command = os.fork()
     if command == 0:
         try:
+            os.environ["TMPDIR"] = folder
             os.execvp(sys.argv[1], sys.argv[1:])
         finally:
             os._exit(127)
@@ -122,6 +133,11 @@ def main():
             reap_zombies()
             left = descendants(me)
         status = status or 1
+    left_files = sorted(os.listdir(folder))
+    if left_files:
+        print(f"reap_leftovers: left in the run's TMPDIR, now removed: {' '.join(left_files)}",
+              file=sys.stderr)
+    shutil.rmtree(folder, ignore_errors=True)
     sys.exit(status)
 
 
