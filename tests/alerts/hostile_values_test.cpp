@@ -190,7 +190,9 @@ TEST(HostileValues, ABusNameBecomesTheSubjectExactlyOrIsRefusedWhenItCannot) {
   EXPECT_EQ(CountCommands(server, "MAIL"), expected_messages);
 }
 
-TEST(HostileValues, AnAddressCarryingMoreThanOneMailboxIsRefusedAndNeverReachesTheServer) {
+// A list of mailboxes is a list people typed; anything that is not one, or that smuggles a
+// command or a header line, is refused before the server sees it.
+TEST(HostileValues, AnAddressThatIsNoMailboxListIsRefusedAndNeverReachesTheServer) {
   CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
   SmtpServer server;
   const std::vector<std::string> addresses = {
@@ -198,8 +200,8 @@ TEST(HostileValues, AnAddressCarryingMoreThanOneMailboxIsRefusedAndNeverReachesT
       "shop@corvanetours.com>\r\nRCPT TO:<evil@evil.test",
       "shop@corvanetours.com> RCPT TO:<evil@evil.test",
       "shop@corvanetours.com>,<evil@evil.test",
-      "shop@corvanetours.com, evil@evil.test",
-      "Shop <shop@corvanetours.com>",
+      "shop@corvanetours.com, evil",
+      "Shop <shop@corvanetours.com",
       "shop@corvanetours.com\n",
       std::string("shop@corvanetours.com\0evil@evil.test", 36),
       "\"evil@evil.test\"@corvanetours.com",
@@ -292,7 +294,7 @@ TEST(HostileValues, SenderNamesWithQuotesCommasAndBracketsStayOneDisplayName) {
   for (const auto& [column, value] :
        {std::pair{"EmailFromName", "Fleet\r\nBcc: evil@evil.test"},
         std::pair{"EmailFromAddress", "fleet@corvanetours.com\r\nBcc: evil@evil.test"},
-        std::pair{"MaintenanceEmail", "maintenance@corvanetours.com, evil@evil.test"}}) {
+        std::pair{"MaintenanceEmail", "maintenance@corvanetours.com>, <evil@evil.test"}}) {
     SCOPED_TRACE(column);
     Loaded harness(server,
                    Fleet("Coach 7", "Dana", "Lee") + Ticket(1, "", "Yard", "Low", "jo", "x"));

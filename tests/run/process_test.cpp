@@ -123,8 +123,13 @@ TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
 INSTANTIATE_TEST_SUITE_P(Engines, CronRun, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
                          EngineTestName);
 
-TEST(Signals, SigtermWhileSendingEndsTheRunAndTheNextRunStarts) {
-  OnOneDay([](DateTime today) {
+// A stop request while a message is on its way: the run says where it stopped, in one line,
+// ends with 128 + the signal, and the next run starts and sends everything.
+class Signals : public ::testing::TestWithParam<int> {};
+
+TEST_P(Signals, StopWhileSendingEndsTheRunWithAReportAndTheNextRunStarts) {
+  const int signal = GetParam();
+  OnOneDay([signal](DateTime today) {
     ScriptedSmtpOptions options;
     options.hold_at = SmtpStep::kData;  // the run waits for the go-ahead to send its first alert
     ScriptedSmtpServer server(options);
@@ -134,10 +139,15 @@ TEST(Signals, SigtermWhileSendingEndsTheRunAndTheNextRunStarts) {
 
     ChildProcess first = program.StartProgram();
     ASSERT_TRUE(server.WaitUntilHolding(60s)) << "the run never reached its first DATA";
-    const int status = first.Stop(SIGTERM);
+    const int status = first.Stop(signal);
     const ProcessResult ended = first.Wait(5s);
-    EXPECT_NE(status, 0);
-    EXPECT_EQ(ended.signal, SIGTERM);
+    EXPECT_EQ(status, run::kExitSignalBase + signal);
+    EXPECT_EQ(ended.signal, 0);
+    EXPECT_THAT(ended.err, ::testing::MatchesRegex("corvane-email-handler: run-time error 18: User "
+                                                   "interrupt occurred: the run was stopped by "
+                                                   "SIG[A-Z]+ \\[in CheckTourDrops, row TourID "
+                                                   "[0-9]+\\]\n"));
+    EXPECT_EQ(ended.out, "");  // the alert on its way was not accepted, so it was not logged
     server.Release();
 
     EXPECT_TRUE(server.Accepted().empty());
@@ -149,6 +159,9 @@ TEST(Signals, SigtermWhileSendingEndsTheRunAndTheNextRunStarts) {
     EXPECT_EQ(server.Accepted().size(), 2u);
   });
 }
+
+INSTANTIATE_TEST_SUITE_P(Stops, Signals, ::testing::Values(SIGTERM, SIGINT, SIGHUP),
+                         [](const auto& param) { return std::string(sigabbrev_np(param.param)); });
 
 TEST(SingleInstance, FiftyStartedAtOnceRunExactlyOnce) {
   OnOneDay([](DateTime today) {

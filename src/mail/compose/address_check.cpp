@@ -120,8 +120,11 @@ std::string DisplayName(std::string_view written, std::string_view entry, std::s
     }
     return name;
   }
-  if (written.find_first_of("\"<>") != std::string_view::npos) {
-    ThrowRefused(what, Quoted(entry) + " is not a mailbox (Name <local@domain>)");
+  // Unquoted, a name is a phrase (RFC 5322 §3.2.5): words of atext, blanks and dots; letters
+  // beyond ASCII are taken as people write them. Specials such as '@' or ':' need quotes.
+  for (const char c : written) {
+    const bool word = IsAtext(c) || c == ' ' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+    if (!word) ThrowRefused(what, Quoted(entry) + " is not a mailbox (Name <local@domain>)");
   }
   return std::string(written);
 }

@@ -81,10 +81,10 @@ TEST(AddressCheck, ListsAsPeopleTypeThemGiveOneMailboxEach) {
   EXPECT_EQ(list("\"two words\"@x.example;x@y.example"),
             V({"|\"two words\"@x.example", "|x@y.example"}));
   // One bad entry refuses the whole list, so nothing is sent to the good ones either.
-  for (const char* bad :
-       {"a@x.example; nobody", "a@x.example, <b@y.example", "Name <a@x.example> x",
-        "\"open <a@x.example>", "Na<me <a@x.example>", " ; , ", "", "a@x.example>,<evil@evil.test",
-        "a@x.example;\r\nRCPT TO:<e@e.test>"}) {
+  for (const char* bad : {"a@x.example; nobody", "a@x.example, <b@y.example",
+                          "Name <a@x.example> x", "\"open <a@x.example>", "Na<me <a@x.example>",
+                          "a@x.example <b@y.example>", "Ops: <a@x.example>", " ; , ", "",
+                          "a@x.example>,<evil@evil.test", "a@x.example;\r\nRCPT TO:<e@e.test>"}) {
     const std::string why = MailError([&] { ParseMailboxList(bad, "recipient address"); });
     EXPECT_NE(why.find("recipient address"), std::string::npos) << why;
   }

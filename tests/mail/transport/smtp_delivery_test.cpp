@@ -85,7 +85,7 @@ TEST(SmtpDelivery, UnsafeTextIsRefusedBeforeAnythingReachesTheServer) {
   attempts[2].from_name += injected;
   attempts[3].subject += injected;
   attempts[4].subject += "\nBcc: victim@example.org";
-  attempts[5].to = "victim@example.org, dispatch@corvanetours.com";
+  attempts[5].to = "victim@example.org>, <dispatch@corvanetours.com";
   attempts[6].to = "";    // bad data: no recipient
   attempts[7].from = "";  // bad data: no sender
   for (const TestMessage& m : attempts) {
