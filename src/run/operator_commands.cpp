@@ -72,15 +72,17 @@ int CheckSetup(const Surroundings& surroundings, mail::DeliveringMailComponent& 
   RunState state;
   return AtTheTop(surroundings, state, [&] {
     Checklist list(surroundings.out, state);
-    std::int32_t days = 0;
-    const bool settings = list.Item("settings", true, [&] {
+    std::int32_t days = 0;  // stays 0 for the schema check when item 13 is no number
+    bool read = false;      // config.txt was read: the database can be tried whatever item 13 says
+    list.Item("settings", true, [&] {
       ReadConfigStage(surroundings, state);
+      read = true;
       days =
           ToWholeNumber(Value(state.settings.gTourAlertDays), "gTourAlertDays, config.txt item 13");
       return (surroundings.program_folder / "config.txt").string() + ": 13 items, TourAlertDays " +
              std::to_string(days) + ", alerts to " + state.settings.gTourAlertTo;
     });
-    const bool database = list.Item("database", settings, [&] {
+    const bool database = list.Item("database", read, [&] {
       OpenDatabaseStage(surroundings, state);
       return state.gConn->EngineName() + ": connected";
     });

@@ -90,7 +90,29 @@ ProcessOptions ProgramFolder::CronOptions(const std::filesystem::path& working_d
 
 ProcessResult ProgramFolder::RunProgram(const std::filesystem::path& working_directory,
                                         std::chrono::seconds limit) const {
-  return Run({executable().string()}, CronOptions(working_directory), limit);
+  ProcessResult result = Run({executable().string()}, CronOptions(working_directory), limit);
+  ExpectOneLineReport(result);
+  return result;
+}
+
+ProcessResult ProgramFolder::RunCommand(const std::vector<std::string>& arguments) const {
+  std::vector<std::string> argv = {executable().string()};
+  argv.insert(argv.end(), arguments.begin(), arguments.end());
+  ProcessResult result = Run(argv, CronOptions("/"));
+  ExpectOneLineReport(result);
+  return result;
+}
+
+void ExpectOneLineReport(const ProcessResult& result) {
+  const std::string& err = result.err;
+  if (err.empty() || err == "Application Already Running\nThis application is already running.\n") {
+    return;
+  }
+  // A usage error is its one line followed by the usage text.
+  if (result.exit_status == 64) return;
+  EXPECT_EQ(err.find('\n'), err.size() - 1) << "a report is exactly one line:\n" << err;
+  EXPECT_EQ(err.find('\r'), std::string::npos) << err;
+  EXPECT_EQ(err.find("vantorel"), std::string::npos) << "a report shows the password:\n" << err;
 }
 
 ChildProcess ProgramFolder::StartProgram(const std::filesystem::path& working_directory) const {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/date_time.h"
 #include "support/child_process.h"
@@ -31,8 +32,11 @@ class ProgramFolder {
 
   // Runs the program from `working_directory` (default "/", as cron does) with a cron-like
   // environment: no HOME, no XDG_RUNTIME_DIR, LC_ALL=C.
+  // Every run's report on standard error is checked to be one line without the password.
   ProcessResult RunProgram(const std::filesystem::path& working_directory = "/",
                            std::chrono::seconds limit = std::chrono::seconds(120)) const;
+  // The same with a command line ("--check", ...), from "/".
+  ProcessResult RunCommand(const std::vector<std::string>& arguments) const;
   ChildProcess StartProgram(const std::filesystem::path& working_directory = "/") const;
   // Waits until some process holds the single-instance lock (an flock on the executable), as
   // /proc/locks shows it, without touching the lock itself. False after `limit`.
@@ -43,6 +47,10 @@ class ProgramFolder {
  private:
   TempDir dir_;
 };
+
+// Fails the test unless the run's standard error is empty, the single-instance message, or one
+// report line that holds no password.
+void ExpectOneLineReport(const ProcessResult& result);
 
 // Runs `sql` (any number of statements) on the SQLite database file; fails the test on error.
 void ExecSqlite(const std::filesystem::path& database, std::string_view sql);

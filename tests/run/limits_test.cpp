@@ -1,0 +1,126 @@
+// Every wait of a run ends by itself, also when the database server is frozen and can keep none
+// of its own limits (a stopped process fires no statement timeout, and its kernel still answers
+// TCP): one report line naming the stage and the row, its own status, the single-instance lock
+// dropped with the process, and the next run works.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "run/exit_status.h"
+#include "support/local_day.h"
+#include "support/loopback_socket.h"
+#include "support/pass_harness.h"
+#include "support/program_folder.h"
+#include "support/scripted_smtp_server.h"
+#include "support/test_database.h"
+
+namespace corvane::testing {
+namespace {
+
+using namespace std::chrono_literals;
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+// Two tours ending `today`, each with an open invoice: two balance queries, an alert between.
+std::string TwoOpenTours(DateTime today) {
+  return "INSERT INTO Customer (ID, Name) VALUES (1, 'Hill Country Seniors');"
+         "INSERT INTO Tour (ID, TourName, CustomerID, Status) VALUES"
+         " (1, 'Capitol Day Trip', 1, 'Contract - Signed'), (2, 'Gulf Week', 1, "
+         "'Contract - Signed');"
+         "INSERT INTO TourItems (ID, TourID, EndDate) VALUES (1, 1, '" +
+         IsoDate(today) + "'), (2, 2, '" + IsoDate(today) +
+         "');"
+         "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) VALUES"
+         " (10, 1, 'Daily', 100, 0), (20, 2, 'Daily', 200, 0);";
+}
+
+// Stops the processes for the test's duration; continues them however the test ends.
+class Stopped {
+ public:
+  explicit Stopped(std::vector<pid_t> pids) : pids_(std::move(pids)) {
+    for (const pid_t pid : pids_) kill(pid, SIGSTOP);
+  }
+  ~Stopped() {
+    for (const pid_t pid : pids_) kill(pid, SIGCONT);
+  }
+  Stopped(const Stopped&) = delete;
+  Stopped& operator=(const Stopped&) = delete;
+
+ private:
+  std::vector<pid_t> pids_;
+};
+
+// true: the whole server frozen (postmaster and backends); false: only the run's backend.
+class FrozenDatabase : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FrozenDatabase, BetweenTwoBalanceQueriesEndsTheRunAtTheStatementLimit) {
+  CORVANE_REQUIRE_POSTGRES();
+  const bool whole_server = GetParam();
+  OnOneDay([&](DateTime today) {
+    ScriptedSmtpOptions options;
+    options.hold_at = SmtpStep::kData;  // the run waits at its first alert, between two tours
+    ScriptedSmtpServer smtp(options);
+    TestDatabase db(Engine::kPostgres);
+    db.Exec(CompanyRowSql(smtp.host_port()) + TwoOpenTours(today));
+    ProgramFolder program;
+    program.WriteConfig(db.SettingsConnectString() + "Command Timeout=5;",
+                        "dispatch@corvanetours.com", "7");
+
+    PostgresServer& server = PostgresServer::Shared();
+    ChildProcess first = program.StartProgram();
+    ASSERT_TRUE(smtp.WaitUntilHolding(60s)) << "the run never reached its first alert";
+    const std::vector<pid_t> backends = server.BackendPids(db.postgres_database());
+    ASSERT_EQ(backends.size(), 1u) << "the run's session";
+    {
+      if (whole_server) server.Freeze();
+      const Stopped frozen(backends);
+      smtp.Release();
+      const ProcessResult ended = first.Wait(kHangLimit);
+      ExpectOneLineReport(ended);
+      EXPECT_EQ(ended.exit_status, run::kExitTimedOut) << ended.err;
+      EXPECT_THAT(ended.err, MatchesRegex("corvane-email-handler: run-time error -2147217871: "
+                                          "Timeout expired: the database statement did not end "
+                                          "within 5 seconds \\[in CheckTourDrops, row TourID "
+                                          "2\\]\n"));
+      // The first alert went and was logged; nothing of the second.
+      EXPECT_EQ(smtp.Accepted().size(), 1u);
+      EXPECT_THAT(ended.out, MatchesRegex("Tour Alert: Open Invoice for Tour Drop Hill Country "
+                                          "Seniors\t\tCapitol Day Trip\t\t\t[^\n]+\n"));
+    }
+    if (whole_server) server.Thaw();
+    const ProcessResult next = program.RunProgram();
+    EXPECT_EQ(next.exit_status, run::kExitOk) << next.err;
+    EXPECT_EQ(smtp.Accepted().size(), 3u);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(PostgreSQL, FrozenDatabase, ::testing::Values(true, false),
+                         [](const auto& param) {
+                           return std::string(param.param ? "WholeServer" : "RunsBackendOnly");
+                         });
+
+TEST(SilentDatabase, AListenerThatNeverAnswersEndsTheConnectWithinItsLimit) {
+  CORVANE_REQUIRE_POSTGRES();
+  UsePrivateOdbcConfig();
+  LoopbackSocket silent;  // accepts into its backlog, never says a word
+  ProgramFolder program;
+  program.WriteConfig("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+                          std::to_string(silent.port()) + ";Database=fleet;UID=corvane",
+                      "dispatch@corvanetours.com", "7");
+  const ProcessResult result = program.RunProgram("/", kHangLimit);
+  // psqlODBC's own login timeout (8 s) ends it with the driver's message; were the driver to
+  // wait on, the watchdog would at 10 s.
+  EXPECT_THAT(result.exit_status, ::testing::AnyOf(run::kExitUnavailable, run::kExitTimedOut))
+      << result.err;
+  EXPECT_THAT(result.err, HasSubstr("[in OpenDatabase]"));
+  pollfd pending{silent.fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&pending, 1, 0), 1) << "the run did connect";
+}
+
+}  // namespace
+}  // namespace corvane::testing

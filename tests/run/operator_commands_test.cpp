@@ -1,0 +1,298 @@
+// The operator commands through the real executable: --check names exactly the broken piece and
+// touches nothing; --dry-run shows exactly what a run sends, sending nothing; --test-mail
+// arrives; a run's standard output is its log; a wrong command line does nothing at all.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "run/exit_status.h"
+#include "support/local_day.h"
+#include "support/pass_harness.h"
+#include "support/program_folder.h"
+#include "support/smtp_server.h"
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+
+const std::vector<std::string> kItems = {"settings", "database", "Company row", "schema",
+                                         "mail server"};
+
+// The demo: the shipped schema and demo data, mail through `email_server`.
+void UseDemo(ProgramFolder& program, const std::string& email_server,
+             std::string_view alert_to = "dispatch@corvanetours.com") {
+  program.CreateSqliteDatabase(ReadFile(fs::path(CORVANE_SOURCE_DIR) / "sql" / "demo-data.sql") +
+                               "UPDATE Company SET EmailServer = '" + email_server + "';");
+  program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", alert_to, "7");
+}
+
+// --check's lines as item -> verdict and detail.
+struct CheckLine {
+  std::string item, verdict, detail;
+};
+std::vector<CheckLine> CheckLines(const std::string& out) {
+  std::vector<CheckLine> lines;
+  std::istringstream in(out);
+  for (std::string line; std::getline(in, line);) {
+    CheckLine parsed;
+    for (const std::string& item : kItems) {
+      if (line.starts_with(item + " ")) parsed.item = item;
+    }
+    std::istringstream rest(line.substr(parsed.item.size()));
+    rest >> parsed.verdict;
+    std::getline(rest >> std::ws, parsed.detail);
+    lines.push_back(parsed);
+  }
+  return lines;
+}
+
+TEST(Check, PassesOnTheDemoAndTouchesNothing) {
+  ProgramFolder program;
+  fs::create_directory(program / "outbox");
+  UseDemo(program, "pickup:outbox");
+  const std::string before = ReadFile(program / "fleet.db");
+  const ProcessResult result = program.RunCommand({"--check"});
+  EXPECT_EQ(result.exit_status, run::kExitOk) << result.out << result.err;
+  const std::vector<CheckLine> lines = CheckLines(result.out);
+  ASSERT_EQ(lines.size(), kItems.size()) << result.out;
+  for (std::size_t i = 0; i < kItems.size(); ++i) {
+    EXPECT_EQ(lines[i].item, kItems[i]);
+    EXPECT_EQ(lines[i].verdict, "ok") << lines[i].detail;
+  }
+  EXPECT_THAT(lines[4].detail, HasSubstr("outbox"));
+  EXPECT_EQ(ReadFile(program / "fleet.db"), before);
+  EXPECT_TRUE(fs::is_empty(program / "outbox"));
+}
+
+struct BrokenPiece {
+  std::string name;
+  std::string failing_item;
+  int status;
+  std::string reason;  // in the failing item's line
+  // Breaks the demo (program folder, SMTP server's address) before the check.
+  std::function<void(ProgramFolder&, const SmtpServer&)> breaks;
+  SmtpServerOptions server;
+};
+
+void PrintTo(const BrokenPiece& piece, std::ostream* out) {
+  *out << piece.name;
+}
+
+class CheckFails : public ::testing::TestWithParam<BrokenPiece> {};
+
+TEST_P(CheckFails, OnExactlyTheBrokenItemWithItsReasonAndStatus) {
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  const BrokenPiece& piece = GetParam();
+  SmtpServer smtp(piece.server);
+  ProgramFolder program;
+  UseDemo(program, smtp.host_port());
+  piece.breaks(program, smtp);
+  const std::string database =
+      fs::exists(program / "fleet.db") ? ReadFile(program / "fleet.db") : "";
+  const ProcessResult result = program.RunCommand({"--check"});
+  EXPECT_EQ(result.exit_status, piece.status) << result.out << result.err;
+  EXPECT_EQ(result.err, "");
+  bool failed_seen = false;
+  for (const CheckLine& line : CheckLines(result.out)) {
+    if (line.item == piece.failing_item) {
+      EXPECT_EQ(line.verdict, "FAILED");
+      EXPECT_THAT(line.detail, HasSubstr(piece.reason));
+      failed_seen = true;
+    } else {
+      // The others pass, or are skipped because they need the failed one.
+      EXPECT_THAT(line.verdict, ::testing::AnyOf("ok", "skipped"))
+          << line.item << ": " << line.detail;
+      if (line.verdict == "skipped") {
+        EXPECT_TRUE(failed_seen) << line.item;
+      }
+    }
+  }
+  EXPECT_TRUE(failed_seen) << result.out;
+  EXPECT_THAT(result.out, ::testing::Not(HasSubstr("vantorel")));
+  EXPECT_THAT(result.out, ::testing::Not(HasSubstr("wrong-secret")));
+  // Nothing sent, nothing written.
+  for (const std::string& command : smtp.Commands()) EXPECT_NE(command, "DATA");
+  EXPECT_TRUE(smtp.Messages().empty());
+  if (!database.empty()) {
+    EXPECT_EQ(ReadFile(program / "fleet.db"), database);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Setups, CheckFails,
+    ::testing::Values(
+        BrokenPiece{"WrongDatabasePath",
+                    "database",
+                    run::kExitUnavailable,
+                    "nowhere.db",
+                    [](ProgramFolder& p, const SmtpServer&) {
+                      p.WriteConfig("Provider=SQLite;Data Source=nowhere.db;",
+                                    "dispatch@corvanetours.com", "7");
+                    },
+                    {}},
+        BrokenPiece{"MissingColumn",
+                    "schema",
+                    run::kExitUnavailable,
+                    "EmailDriver",
+                    [](ProgramFolder& p, const SmtpServer&) {
+                      ExecSqlite(p / "fleet.db",
+                                 "ALTER TABLE HexmileAction DROP COLUMN EmailDriver;");
+                    },
+                    {}},
+        BrokenPiece{"EmptyCompanyTable",
+                    "Company row",
+                    run::kExitConfig,
+                    "Company table has no row",
+                    [](ProgramFolder& p, const SmtpServer&) {
+                      ExecSqlite(p / "fleet.db", "DELETE FROM Company;");
+                    },
+                    {}},
+        BrokenPiece{"DaysThatAreNoNumber",
+                    "settings",
+                    run::kExitDataError,
+                    "Type mismatch",
+                    [](ProgramFolder& p, const SmtpServer&) {
+                      p.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
+                                    "dispatch@corvanetours.com", "a week");
+                    },
+                    {}},
+        BrokenPiece{"ServerRefusesTheRecipient",
+                    "mail server",
+                    run::kExitMailFailed,
+                    "550",
+                    [](ProgramFolder& p, const SmtpServer&) {
+                      p.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
+                                    "dispatch@corvanetours.com; refused@corvanetours.com", "7");
+                    },
+                    {}},
+        BrokenPiece{
+            "WrongPassword", "mail server", run::kExitMailFailed, "535",
+            [](ProgramFolder& p, const SmtpServer& smtp) {
+              ExecSqlite(p / "fleet.db",
+                         "UPDATE Company SET EmailServer = 'smtp://alerts:"
+                         "wrong-secret@localhost:" +
+                             std::to_string(smtp.port()) + "';");
+              // The program verifies smtp:// servers: trust the test's certificate.
+              setenv("CORVANE_MAIL_CA_FILE", smtp.certificate().cert.c_str(), 1);
+            },
+            SmtpServerOptions{SmtpServerOptions::Tls::kStartTlsRequired, true, "alerts", ""}}),
+    [](const auto& param) { return param.param.name; });
+
+// The envelope line of a dry run's message, and the message.
+struct Previewed {
+  std::string envelope;
+  std::string message;
+};
+std::vector<Previewed> Previews(const std::string& out) {
+  std::vector<Previewed> previews;
+  std::size_t at = 0;
+  while ((at = out.find("== message ", at)) != std::string::npos) {
+    const std::size_t line_end = out.find('\n', at);
+    const std::size_t next = out.find("== message ", line_end);
+    previews.push_back(
+        {out.substr(at, line_end - at),
+         out.substr(line_end + 1, (next == std::string::npos ? out.size() : next) - line_end - 1)});
+    at = line_end;
+  }
+  return previews;
+}
+
+// A message without the two headers that differ on every send.
+std::string WithoutStamps(const std::string& data) {
+  std::string out;
+  std::istringstream lines(data);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("Date: ") && !line.starts_with("Message-ID: ")) out += line + "\n";
+  }
+  return out;
+}
+
+TEST(DryRun, ShowsExactlyTheMessagesARunSendsAndSendsNothing) {
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  OnOneDay([](DateTime) {
+    SmtpServer smtp;
+    ProgramFolder program;
+    UseDemo(program, smtp.host_port(), "dispatch@corvanetours.com; Yard <yard@corvanetours.com>");
+    const ProcessResult dry = program.RunCommand({"--dry-run"});
+    EXPECT_EQ(dry.exit_status, run::kExitOk) << dry.err;
+    EXPECT_TRUE(smtp.Commands().empty()) << "a dry run must not even connect";
+    const std::vector<Previewed> previews = Previews(dry.out);
+
+    const ProcessResult real = program.RunProgram();
+    EXPECT_EQ(real.exit_status, run::kExitOk) << real.err;
+    const std::vector<ReceivedMessage> sent = smtp.Messages();
+    ASSERT_EQ(previews.size(), sent.size());
+    ASSERT_EQ(sent.size(), 5u);  // the demo's alerts
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+      EXPECT_EQ(WithoutStamps(previews[i].message), WithoutStamps(sent[i].raw));
+      std::string envelope =
+          "== message " + std::to_string(i + 1) + ": MAIL FROM:<" + sent[i].envelope_from + ">";
+      for (const std::string& r : sent[i].recipients) envelope += " RCPT TO:<" + r + ">";
+      EXPECT_EQ(previews[i].envelope, envelope + " ==");
+    }
+  });
+}
+
+TEST(TestMail, ArrivesFromTheConfiguredSenderAndShowsTheServersReply) {
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  SmtpServer smtp;
+  ProgramFolder program;
+  UseDemo(program, smtp.host_port());
+  const ProcessResult result = program.RunCommand({"--test-mail", "Ops <ops@corvanetours.com>"});
+  EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+  EXPECT_THAT(result.out, StartsWith("sent to Ops <ops@corvanetours.com> through " +
+                                     smtp.host_port() + ": 250 "));
+  const std::vector<ReceivedMessage> sent = smtp.Messages();
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(sent[0].recipients, std::vector<std::string>{"ops@corvanetours.com"});
+  EXPECT_EQ(sent[0].from_address, "fleet@corvanetours.com");
+  EXPECT_EQ(sent[0].subject, "Corvane Email Handler: test message");
+}
+
+TEST(RunOutput, IsExactlyTheLogLinesAsTheyAreAdded) {
+  OnOneDay([](DateTime today) {
+    ProgramFolder program;
+    program.CreateSqliteDatabase("DELETE FROM Company;" + CompanyRowSql("pickup:outbox") +
+                                 OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+    const ProcessResult result = program.RunProgram();
+    EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+    EXPECT_THAT(result.out,
+                ::testing::MatchesRegex("Tour Alert: Open Invoice for Tour Drop Hill "
+                                        "Country Seniors\t\tCapitol Day Trip\t\t\t[0-9/]+ "
+                                        "[0-9:]+ [AP]M\n"));
+  });
+}
+
+TEST(CommandLine, AWrongOneDoesNothingButShowTheUsage) {
+  ProgramFolder program;  // no config.txt: anything past the command line would fail on it
+  for (const std::vector<std::string>& wrong :
+       std::vector<std::vector<std::string>>{{"--frob"},
+                                             {"-x"},
+                                             {"stray"},
+                                             {"--check", "extra"},
+                                             {"--test-mail"},
+                                             {"--check", "--dry-run"},
+                                             {"--", "--check"}}) {
+    const ProcessResult result = program.RunCommand(wrong);
+    EXPECT_EQ(result.exit_status, 64) << wrong[0];
+    EXPECT_THAT(result.err, HasSubstr("Usage: corvane-email-handler"));
+    EXPECT_EQ(result.out, "");
+  }
+  const ProcessResult help = program.RunCommand({"-h"});
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_THAT(help.out, HasSubstr("--check"));
+  const ProcessResult version = program.RunCommand({"--version"});
+  EXPECT_EQ(version.out, "corvane-email-handler 1.1.0\n");
+}
+
+}  // namespace
+}  // namespace corvane::testing

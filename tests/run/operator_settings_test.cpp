@@ -1,0 +1,145 @@
+// Settings as operators write them (several recipients, display names, values padded by
+// fixed-width columns) work end to end; settings that someone other than their owner could
+// change are refused before anything is connected; the shipped service unit is sandboxed.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "run/exit_status.h"
+#include "support/local_day.h"
+#include "support/loopback_socket.h"
+#include "support/pass_harness.h"
+#include "support/program_folder.h"
+#include "support/smtp_server.h"
+
+namespace corvane::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+
+TEST(SettingsAsWritten, SeveralRecipientsANameFormAndPaddedValuesWorkEndToEnd) {
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  OnOneDay([](DateTime today) {
+    SmtpServer smtp;
+    ProgramFolder program;
+    // CHAR columns pad their values; the server text and the sender's name too.
+    program.CreateSqliteDatabase(CompanyRowSql(smtp.host_port() + "     ", "Corvane Fleet    ") +
+                                 OneOpenTourSql(today));
+    program.WriteConfig(
+        "Provider=SQLite;Data Source=fleet.db",  // no ';' before the password
+                                                 // Item 11 is a quoted item: a display name in it
+                                                 // cannot hold quotes.
+        "  dispatch@corvanetours.com; Dana Lee <dana@corvanetours.com>,"
+        "Yard <yard@corvanetours.com>  ",
+        "7");
+    const ProcessResult result = program.RunProgram();
+    EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+    const std::vector<ReceivedMessage> sent = smtp.Messages();
+    ASSERT_EQ(sent.size(), 1u);  // one message, one RCPT per recipient
+    EXPECT_EQ(sent[0].recipients,
+              (std::vector<std::string>{"dispatch@corvanetours.com", "dana@corvanetours.com",
+                                        "yard@corvanetours.com"}));
+    EXPECT_EQ(sent[0].to, (std::vector<MailboxField>{{"", "dispatch@corvanetours.com"},
+                                                     {"Dana Lee", "dana@corvanetours.com"},
+                                                     {"Yard", "yard@corvanetours.com"}}));
+    EXPECT_EQ(sent[0].from_name, "Corvane Alert");
+    EXPECT_EQ(sent[0].defects, std::vector<std::string>{});
+  });
+}
+
+TEST(SettingsAsWritten, AListWithOneBadAddressSendsNothing) {
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  OnOneDay([](DateTime today) {
+    SmtpServer smtp;
+    ProgramFolder program;
+    program.CreateSqliteDatabase(CompanyRowSql(smtp.host_port()) + OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
+                        "dispatch@corvanetours.com; dispatch office", "7");
+    const ProcessResult result = program.RunProgram();
+    EXPECT_EQ(result.exit_status, run::kExitMailFailed);
+    EXPECT_THAT(result.err, HasSubstr("recipient address"));
+    EXPECT_THAT(result.err, HasSubstr("dispatch office"));
+    EXPECT_TRUE(smtp.Commands().empty()) << "nothing may reach the server";
+  });
+}
+
+// A program folder whose database is a "PostgreSQL server" the test listens for: a refused
+// settings file must end the run before anything connects to it.
+class UnsafeSettings : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
+  const std::string& how = GetParam();
+  LoopbackSocket database;
+  ProgramFolder program;
+  program.WriteConfig("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
+                          std::to_string(database.port()) + ";Database=fleet;UID=corvane;",
+                      "dispatch@corvanetours.com", "7");
+  const fs::path config = program / "config.txt";
+  std::string fix;
+  if (how == "GroupWritable") {
+    fs::permissions(config, fs::perms::group_write, fs::perm_options::add);
+    fix = "chmod go-w " + config.string();
+  } else if (how == "WorldWritable") {
+    fs::permissions(config, fs::perms::others_write, fs::perm_options::add);
+    fix = "chmod go-w " + config.string();
+  } else if (how == "OwnedByAnotherUser") {
+    if (geteuid() != 0) GTEST_SKIP() << "giving a file away needs root";
+    const passwd* nobody = getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    ASSERT_EQ(chown(config.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    fix = "chown ";
+  } else {  // the program folder, where others could put a config.txt of their own
+    fs::permissions(program.path(), fs::perms::others_write | fs::perms::others_exec,
+                    fs::perm_options::add);
+    fix = "chmod go-w " + program.path().string();
+  }
+  const ProcessResult result = program.RunProgram();
+  EXPECT_EQ(result.exit_status, run::kExitUnsafeSettings) << result.err;
+  EXPECT_THAT(result.err, HasSubstr("run-time error 70: Permission denied"));
+  EXPECT_THAT(result.err, HasSubstr(fix));
+  EXPECT_THAT(result.err, HasSubstr("[in ReadConfig]"));
+  pollfd pending{database.fd(), POLLIN, 0};
+  EXPECT_EQ(poll(&pending, 1, 0), 0) << "the run connected to the database";
+}
+
+INSTANTIATE_TEST_SUITE_P(ConfigAndFolder, UnsafeSettings,
+                         ::testing::Values("GroupWritable", "WorldWritable", "OwnedByAnotherUser",
+                                           "FolderWorldWritable"),
+                         [](const auto& param) { return param.param; });
+
+TEST(ServiceUnit, IsSandboxedAndVerifies) {
+  if (access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";
+  const fs::path unit =
+      fs::path(CORVANE_SOURCE_DIR) / "packaging" / "corvane-email-handler.service";
+  const ProcessResult security =
+      testing::Run({"systemd-analyze", "security", "--offline=true", "--no-pager", unit.string()});
+  std::smatch level;
+  const std::regex overall("Overall exposure level for \\S+: ([0-9.]+)");
+  ASSERT_TRUE(std::regex_search(security.out, level, overall)) << security.out << security.err;
+  EXPECT_LE(std::stod(level[1]), 2.0) << security.out;
+
+  // verify wants the executable where ExecStart says: a copy of the unit names the built one.
+  TempDir dir;
+  std::string text = ReadFile(unit);
+  text = std::regex_replace(text, std::regex("ExecStart=.*"),
+                            std::string("ExecStart=") + CORVANE_EXECUTABLE);
+  WriteFile(dir / "corvane-email-handler.service", text);
+  WriteFile(dir / "corvane-email-handler.timer",
+            ReadFile(unit.parent_path() / "corvane-email-handler.timer"));
+  const ProcessResult verify = testing::Run({"systemd-analyze", "verify", "--man=no",
+                                             (dir / "corvane-email-handler.service").string(),
+                                             (dir / "corvane-email-handler.timer").string()});
+  EXPECT_EQ(verify.exit_status, 0) << verify.out << verify.err;
+}
+
+}  // namespace
+}  // namespace corvane::testing
