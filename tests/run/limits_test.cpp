@@ -104,6 +104,24 @@ INSTANTIATE_TEST_SUITE_P(PostgreSQL, FrozenDatabase, ::testing::Values(true, fal
                            return std::string(param.param ? "WholeServer" : "RunsBackendOnly");
                          });
 
+TEST(RunLimit, EndsARunThatWaitsLongerThanItAllows) {
+  OnOneDay([](DateTime today) {
+    ScriptedSmtpOptions options;
+    options.hold_at = SmtpStep::kData;  // the server takes the message and never answers
+    ScriptedSmtpServer smtp(options);
+    ProgramFolder program;
+    program.CreateSqliteDatabase(CompanyRowSql(smtp.host_port()) + OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;Run Timeout=10;",
+                        "dispatch@corvanetours.com", "7");
+    const ProcessResult result = program.RunProgram("/", kHangLimit);
+    smtp.Release();
+    EXPECT_EQ(result.exit_status, run::kExitTimedOut) << result.err;
+    EXPECT_THAT(result.err, HasSubstr("Timeout expired: the run did not end within 10 seconds "
+                                      "(Run Timeout) [in CheckTourDrops, row TourID 1]"));
+    EXPECT_TRUE(smtp.Accepted().empty());
+  });
+}
+
 TEST(SilentDatabase, AListenerThatNeverAnswersEndsTheConnectWithinItsLimit) {
   CORVANE_REQUIRE_POSTGRES();
   UsePrivateOdbcConfig();
