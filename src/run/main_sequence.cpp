@@ -64,6 +64,12 @@ void LoadCompanyStage(RunState& state) {
   }
 }
 
+void StartUp(const Surroundings& surroundings, RunState& state) {
+  ReadConfigStage(surroundings, state);
+  OpenDatabaseStage(surroundings, state);
+  LoadCompanyStage(state);
+}
+
 std::string Describe(const RunState& state, long number, const std::string& description) {
   std::string line = ReportLine(number, description, state.trace.Describe(), state.secrets);
   line.pop_back();  // the line end
@@ -96,9 +102,7 @@ int AtTheTop(const Surroundings& surroundings, RunState& state, const std::funct
 int Main(const Surroundings& surroundings) {
   RunState state;
   return AtTheTop(surroundings, state, [&] {
-    ReadConfigStage(surroundings, state);
-    OpenDatabaseStage(surroundings, state);
-    LoadCompanyStage(state);
+    StartUp(surroundings, state);
 
     state.trace.Stage("single-instance check");
     state.guard = std::make_unique<InstanceGuard>(surroundings.executable);

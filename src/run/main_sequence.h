@@ -55,6 +55,8 @@ void ReadConfigStage(const Surroundings& surroundings, RunState& state);
 void OpenDatabaseStage(const Surroundings& surroundings, RunState& state);
 // Fails (kSettings, 3021) for an empty Company table: no mail server, no sender.
 void LoadCompanyStage(RunState& state);
+// The three in order: what every run and command but --check starts with.
+void StartUp(const Surroundings& surroundings, RunState& state);
 
 // The top of a run or command: starts the watchdog, runs `body` and returns its status; an Error
 // (or any other exception) becomes one report line on `report` and the status of its kind, and

@@ -115,9 +115,7 @@ int CheckSetup(const Surroundings& surroundings, mail::DeliveringMailComponent& 
 int DryRun(const Surroundings& surroundings, mail::DeliveringMailComponent& mail) {
   RunState state;
   return AtTheTop(surroundings, state, [&] {
-    ReadConfigStage(surroundings, state);
-    OpenDatabaseStage(surroundings, state);
-    LoadCompanyStage(state);
+    StartUp(surroundings, state);
     mail.PreviewInstead(surroundings.out);
     // The run's own window and pass, with the messages shown instead of sent.
     state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, mail,
@@ -131,9 +129,7 @@ int TestMail(const Surroundings& surroundings, mail::DeliveringMailComponent& ma
              const std::string& address) {
   RunState state;
   return AtTheTop(surroundings, state, [&] {
-    ReadConfigStage(surroundings, state);
-    OpenDatabaseStage(surroundings, state);
-    LoadCompanyStage(state);
+    StartUp(surroundings, state);
     state.trace.Stage("test mail");
     char host[256] = {};
     if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
