@@ -77,6 +77,21 @@ std::vector<Token> Tokenize(std::string_view sql) {
   return tokens;
 }
 
+// The tokens that carry meaning (no blanks, no comments), with the way back and forth.
+struct SignificantTokens {
+  std::vector<std::size_t> token;     // the significant ones, as indexes into the tokens
+  std::vector<std::size_t> position;  // token index -> its place among the significant ones
+
+  explicit SignificantTokens(const std::vector<Token>& tokens) : position(tokens.size(), 0) {
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+      if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {
+        position[t] = token.size();
+        token.push_back(t);
+      }
+    }
+  }
+};
+
 // 'M/D/YYYY' (1-2 digit month and day, 4-digit year) as 'YYYY-MM-DD', or nullopt.
 std::optional<std::string> IsoFromUsDate(std::string_view body) {
   int parts[3] = {0, 0, 0};
@@ -116,13 +131,7 @@ bool IsComparison(std::string_view op) {
 
 std::string TopToLimit(std::string_view sql) {
   const std::vector<Token> tokens = Tokenize(sql);
-  // The significant tokens, skipping blanks and comments.
-  std::vector<std::size_t> significant;
-  for (std::size_t t = 0; t < tokens.size(); ++t) {
-    if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {
-      significant.push_back(t);
-    }
-  }
+  const std::vector<std::size_t> significant = SignificantTokens(tokens).token;
   auto text = [&](std::size_t s) {
     const Token& token = tokens[significant[s]];
     return sql.substr(token.begin, token.end - token.begin);
@@ -161,14 +170,9 @@ std::string TopToLimit(std::string_view sql) {
 
 std::string UsDateLiteralsToIso(std::string_view sql) {
   const std::vector<Token> tokens = Tokenize(sql);
-  std::vector<std::size_t> significant;                 // indexes into tokens
-  std::vector<std::size_t> position(tokens.size(), 0);  // token -> index in significant
-  for (std::size_t t = 0; t < tokens.size(); ++t) {
-    if (tokens[t].kind != TokenKind::kBlank && tokens[t].kind != TokenKind::kComment) {
-      position[t] = significant.size();
-      significant.push_back(t);
-    }
-  }
+  const SignificantTokens found(tokens);
+  const std::vector<std::size_t>& significant = found.token;
+  const std::vector<std::size_t>& position = found.position;
   auto text = [&](std::ptrdiff_t s) -> std::string_view {
     if (s < 0 || s >= static_cast<std::ptrdiff_t>(significant.size())) return {};
     const Token& token = tokens[significant[static_cast<std::size_t>(s)]];
@@ -220,9 +224,87 @@ std::string UsDateLiteralsToIso(std::string_view sql) {
   return out;
 }
 
+namespace {
+
+// Words that may follow a table name in FROM or JOIN without being its alias.
+bool EndsTableReference(std::string_view word) {
+  static constexpr std::string_view kWords[] = {
+      "ON",     "USING",  "WHERE",   "GROUP",         "ORDER",  "HAVING", "LIMIT",
+      "UNION",  "EXCEPT", "INTERSECT", "JOIN",        "INNER",  "LEFT",   "RIGHT",
+      "FULL",   "OUTER",  "CROSS",   "NATURAL",       "STRAIGHT_JOIN",    "WINDOW",
+      "FOR",    "LOCK",   "WITH",    "USE",           "FORCE",  "IGNORE", "PARTITION",
+      "OFFSET", "FETCH",  "SET",     "RETURNING"};
+  return std::any_of(std::begin(kWords), std::end(kWords),
+                     [&](std::string_view keyword) { return EqualsNoCase(word, keyword); });
+}
+
+}  // namespace
+
+std::string QualifiersInDeclaredCase(std::string_view sql) {
+  const std::vector<Token> tokens = Tokenize(sql);
+  const SignificantTokens found(tokens);
+  const std::vector<std::size_t>& significant = found.token;
+  auto text = [&](std::size_t s) -> std::string_view {
+    if (s >= significant.size()) return {};
+    const Token& token = tokens[significant[s]];
+    return sql.substr(token.begin, token.end - token.begin);
+  };
+  auto is_word = [&](std::size_t s) {
+    return s < significant.size() && tokens[significant[s]].kind == TokenKind::kWord;
+  };
+
+  // The names FROM and JOIN declare: each table (the last part of schema.table) and its alias.
+  // A FROM list goes on after a comma.
+  std::vector<std::string_view> declared;
+  std::vector<bool> in_reference(significant.size(), false);  // part of a table reference
+  for (std::size_t s = 0; s < significant.size(); ++s) {
+    const bool from = EqualsNoCase(text(s), "FROM");
+    if (!from && !EqualsNoCase(text(s), "JOIN")) continue;
+    std::size_t at = s + 1;
+    while (is_word(at)) {
+      while (text(at + 1) == "." && is_word(at + 2)) {
+        in_reference[at] = true;
+        at += 2;
+      }
+      in_reference[at] = true;
+      declared.push_back(text(at++));
+      if (EqualsNoCase(text(at), "AS")) ++at;
+      if (is_word(at) && !EndsTableReference(text(at))) {
+        in_reference[at] = true;
+        declared.push_back(text(at++));
+      }
+      if (!from || text(at) != ",") break;
+      ++at;
+    }
+  }
+
+  std::string out;
+  out.reserve(sql.size());
+  for (std::size_t t = 0; t < tokens.size(); ++t) {
+    const Token& token = tokens[t];
+    const std::string_view piece = sql.substr(token.begin, token.end - token.begin);
+    const std::size_t s = found.position[t];
+    const bool qualifier = token.kind == TokenKind::kWord && !in_reference[s] &&
+                           text(s + 1) == "." && (s == 0 || text(s - 1) != ".");
+    std::optional<std::string_view> spelling;
+    bool ambiguous = false;
+    if (qualifier) {
+      for (const std::string_view name : declared) {
+        if (!EqualsNoCase(name, piece)) continue;
+        ambiguous = ambiguous || (spelling && *spelling != name);
+        spelling = name;
+      }
+    }
+    // Names declared in two spellings (t and T) are two tables there: nothing to choose.
+    out += spelling && !ambiguous ? *spelling : piece;
+  }
+  return out;
+}
+
 std::string AdaptQuery(std::string_view sql, const Dialect& dialect) {
   std::string adapted = dialect.has_top ? std::string(sql) : TopToLimit(sql);
-  if (dialect.iso_date_text) adapted = UsDateLiteralsToIso(adapted);
+  if (dialect.iso_date_literals) adapted = UsDateLiteralsToIso(adapted);
+  if (dialect.case_sensitive_names) adapted = QualifiersInDeclaredCase(adapted);
   return adapted;
 }
 

@@ -8,8 +8,12 @@
 namespace corvane::data {
 
 struct Dialect {
-  bool has_top = true;         // SQL Server; SQLite and PostgreSQL write "LIMIT n" instead
-  bool iso_date_text = false;  // SQLite: dates are ISO text, compared as text
+  bool has_top = true;  // SQL Server; the other engines write "LIMIT n" instead
+  // SQLite (dates are ISO text, compared as text) and MariaDB/MySQL (which read no other date
+  // literal): the queries' US-English dates are rewritten to ISO text.
+  bool iso_date_literals = false;
+  // MariaDB/MySQL on Linux: table names and aliases are case-sensitive.
+  bool case_sensitive_names = false;
 };
 
 // "SELECT [DISTINCT|ALL] TOP n rest" -> "SELECT [DISTINCT|ALL] rest LIMIT n" for the statement's
@@ -23,7 +27,15 @@ std::string TopToLimit(std::string_view sql);
 // identifiers ("..", [..], `..`) and comments stay as they are.
 std::string UsDateLiteralsToIso(std::string_view sql);
 
-// Both adaptations as the dialect needs them.
+// Every table qualifier ("TourITems.TourID", "Hm.EnteredBy") that differs only in letter case from
+// a table name or alias declared in a FROM or JOIN clause ("FROM TourItems", "HexmileTicket HM")
+// is written as declared, for engines where names are case-sensitive. Qualifiers that match
+// nothing declared, or two names declared in different case, stay as they are; so do quoted
+// identifiers, string literals and comments. Derived tables ("FROM (SELECT ...) t") declare
+// nothing here.
+std::string QualifiersInDeclaredCase(std::string_view sql);
+
+// The adaptations the dialect needs.
 std::string AdaptQuery(std::string_view sql, const Dialect& dialect);
 
 }  // namespace corvane::data

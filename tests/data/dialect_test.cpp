@@ -56,13 +56,47 @@ TEST(Dialect, OnlyExactValidDateLiteralsChange) {
             "WHERE n = 'O''Hara' AND d >= '2026-12-07'");
 }
 
+TEST(Dialect, QualifiersTakeTheSpellingTheirFromClauseDeclares) {
+  // The program's tour and action queries, as far as their qualifiers go.
+  EXPECT_EQ(QualifiersInDeclaredCase("SELECT TourItems.TourID FROM TourItems LEFT JOIN Tour ON "
+                                     "TourITems.TourID = Tour.ID ORDER BY touritems.TourID"),
+            "SELECT TourItems.TourID FROM TourItems LEFT JOIN Tour ON TourItems.TourID = Tour.ID "
+            "ORDER BY TourItems.TourID");
+  EXPECT_EQ(QualifiersInDeclaredCase("SELECT HM.ID,Hm.EnteredBy AS TktEnteredBy, act.* FROM "
+                                     "HexmileAction Act LEFT JOIN HexmileTicket HM ON "
+                                     "Act.TicketID = hm.ID"),
+            "SELECT HM.ID,HM.EnteredBy AS TktEnteredBy, Act.* FROM HexmileAction Act LEFT JOIN "
+            "HexmileTicket HM ON Act.TicketID = HM.ID");
+  // A FROM list with AS, and a table named with its schema (the schema is no qualifier).
+  EXPECT_EQ(QualifiersInDeclaredCase(
+                "SELECT b.Name, DRIVER.Name FROM fleet.Bus AS B, Driver WHERE B.ID = driver.ID"),
+            "SELECT B.Name, Driver.Name FROM fleet.Bus AS B, Driver WHERE B.ID = Driver.ID");
+}
+
+TEST(Dialect, QualifiersOutsideTheRuleStayAsWritten) {
+  for (const char* sql : {
+           "SELECT 'touritems.x', \"touritems\".x, `touritems`.x FROM TourItems",
+           "SELECT x FROM TourItems -- touritems.x\n",
+           "SELECT Other.x FROM TourItems",                  // declared nowhere
+           "SELECT t.x FROM T JOIN t2 t ON T.ID = t.ID",     // two spellings declared
+           "SELECT TourItems.x FROM TourItems WHERE 1.5 > 0",  // already as declared
+           "SELECT x FROM (SELECT 1 AS x) Sub WHERE sub.x = 1",  // derived table
+       }) {
+    EXPECT_EQ(QualifiersInDeclaredCase(sql), sql);
+  }
+}
+
 TEST(Dialect, EachEngineGetsWhatItNeeds) {
-  const char* sql = "SELECT TOP 1 * FROM T WHERE d <= '12/9/2026'";
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = true, .iso_date_text = false}), sql);
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false, .iso_date_text = false}),
-            "SELECT * FROM T WHERE d <= '12/9/2026' LIMIT 1");
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false, .iso_date_text = true}),
-            "SELECT * FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+  const char* sql = "SELECT TOP 1 t.* FROM T WHERE d <= '12/9/2026'";
+  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = true}), sql);
+  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false}),
+            "SELECT t.* FROM T WHERE d <= '12/9/2026' LIMIT 1");
+  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false, .iso_date_literals = true}),
+            "SELECT t.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false,
+                                    .iso_date_literals = true,
+                                    .case_sensitive_names = true}),
+            "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   quote_ = InfoText(connection_, SQL_IDENTIFIER_QUOTE_CHAR);
   if (quote_ == " ") quote_.clear();  // the driver quotes nothing
   const bool sql_server = dbms_name_.find("SQL Server") != std::string::npos;
-  dialect_ = Dialect{.has_top = sql_server, .iso_date_text = dbms_name_ == "SQLite"};
+  dialect_ = Dialect{.has_top = sql_server, .iso_date_literals = dbms_name_ == "SQLite"};
   const BoundedWait wait = StatementWait();
   RunSessionSetup(timeout);
 }

@@ -59,7 +59,7 @@ std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
     ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
   }
   // SQLite has no TOP, and holds dates as ISO text, which compares right only with ISO literals.
-  std::string sql = AdaptQuery(query, Dialect{.has_top = false, .iso_date_text = true});
+  std::string sql = AdaptQuery(query, Dialect{.has_top = false, .iso_date_literals = true});
   SqliteStatementPtr statement = database_->Take(sql);
   // A statement that writes could show up in, or disturb, row sets that are still stepping.
   if (!sqlite3_stmt_readonly(statement.get())) database_->BeforeWrite();
