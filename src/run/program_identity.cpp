@@ -22,10 +22,6 @@ std::filesystem::path ExecutablePath() {
   return path;
 }
 
-std::filesystem::path ProgramFolder() {
-  return ExecutablePath().parent_path();
-}
-
 InstanceGuard::InstanceGuard(const std::filesystem::path& executable)
     : file_(::open(executable.c_str(), O_RDONLY | O_CLOEXEC)) {
   if (!file_.valid()) {

@@ -17,9 +17,8 @@
 
 namespace corvane::run {
 
-// The executable's own path, and the folder that holds it.
+// The executable's own path; its folder is the program folder.
 std::filesystem::path ExecutablePath();
-std::filesystem::path ProgramFolder();
 
 class InstanceGuard {
  public:
