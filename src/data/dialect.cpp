@@ -229,11 +229,10 @@ namespace {
 // Words that may follow a table name in FROM or JOIN without being its alias.
 bool EndsTableReference(std::string_view word) {
   static constexpr std::string_view kWords[] = {
-      "ON",     "USING",  "WHERE",   "GROUP",         "ORDER",  "HAVING", "LIMIT",
-      "UNION",  "EXCEPT", "INTERSECT", "JOIN",        "INNER",  "LEFT",   "RIGHT",
-      "FULL",   "OUTER",  "CROSS",   "NATURAL",       "STRAIGHT_JOIN",    "WINDOW",
-      "FOR",    "LOCK",   "WITH",    "USE",           "FORCE",  "IGNORE", "PARTITION",
-      "OFFSET", "FETCH",  "SET",     "RETURNING"};
+      "ON",     "USING",     "WHERE",         "GROUP",  "ORDER", "HAVING", "LIMIT",    "UNION",
+      "EXCEPT", "INTERSECT", "JOIN",          "INNER",  "LEFT",  "RIGHT",  "FULL",     "OUTER",
+      "CROSS",  "NATURAL",   "STRAIGHT_JOIN", "WINDOW", "FOR",   "LOCK",   "WITH",     "USE",
+      "FORCE",  "IGNORE",    "PARTITION",     "OFFSET", "FETCH", "SET",    "RETURNING"};
   return std::any_of(std::begin(kWords), std::end(kWords),
                      [&](std::string_view keyword) { return EqualsNoCase(word, keyword); });
 }

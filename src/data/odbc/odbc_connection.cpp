@@ -1,5 +1,8 @@
 #include "data/odbc/odbc_connection.h"
 
+#include <algorithm>
+#include <initializer_list>
+
 #include "base/ascii.h"
 #include "data/connection_string.h"
 #include "data/data_error.h"
@@ -10,15 +13,25 @@ namespace corvane::data {
 
 namespace {
 
-// psqlODBC over TCP: keep-alive probes notice a server host that vanished mid-statement long
-// before the system's two hours, unless the string says otherwise.
-std::string WithKeepalive(const std::string& connection_string) {
+// Driver options the program relies on, unless the string sets them itself. psqlODBC over TCP:
+// keep-alive probes notice a server host that vanished mid-statement long before the system's
+// two hours. MariaDB's and MySQL's drivers: utf8mb4 on the wire, so that every character (an
+// emoji too) survives both ways; a narrower character set turns the rest into '?'.
+std::string WithDriverDefaults(const std::string& connection_string) {
   const ConnectionString parsed = ConnectionString::Parse(connection_string);
   const std::string driver = ToLowerAscii(parsed.Find("Driver").value_or(""));
-  const bool psqlodbc =
-      driver.find("postgres") != std::string::npos || driver.find("psqlodbc") != std::string::npos;
-  if (!psqlodbc || parsed.Find("KeepaliveTime") || parsed.Find("pqopt")) return connection_string;
-  return connection_string + "KeepaliveTime=30;KeepaliveInterval=10;";
+  auto names = [&](std::initializer_list<std::string_view> parts) {
+    return std::any_of(parts.begin(), parts.end(), [&](std::string_view part) {
+      return driver.find(part) != std::string::npos;
+    });
+  };
+  if (names({"postgres", "psqlodbc"}) && !parsed.Find("KeepaliveTime") && !parsed.Find("pqopt")) {
+    return connection_string + "KeepaliveTime=30;KeepaliveInterval=10;";
+  }
+  if (names({"mariadb", "maodbc", "mysql", "myodbc"}) && !parsed.Find("CHARSET")) {
+    return connection_string + "CHARSET=utf8mb4;";
+  }
+  return connection_string;
 }
 
 }  // namespace
@@ -29,7 +42,7 @@ OdbcConnection::OdbcConnection(const ConnectOptions& options) {
     connection_string = TranslateOleDbToOdbc(
         connection_string, ChooseSqlServerDriver(OdbcSession::InstalledDrivers()));
   }
-  session_ = std::make_shared<OdbcSession>(WithKeepalive(connection_string), options.timeout,
+  session_ = std::make_shared<OdbcSession>(WithDriverDefaults(connection_string), options.timeout,
                                            options.statement_limit, options.watch);
 }
 
@@ -46,7 +59,10 @@ std::unique_ptr<RowSet> OdbcConnection::OpenRowSet(std::string_view query,
   const BoundedWait wait = session_->StatementWait();
   auto statement = session_->NewStatement();
   statement->Execute(sql, parameters);
-  return std::make_unique<OdbcRowSet>(session_, statement->ReadAll());
+  OdbcResult result = statement->ReadAll();
+  statement.reset();  // the catalog lookup below runs a statement of its own
+  session_->ReadFlagsAsBooleans(result);
+  return std::make_unique<OdbcRowSet>(session_, std::move(result));
 }
 
 void OdbcConnection::Close() {

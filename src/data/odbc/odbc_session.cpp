@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "base/ascii.h"
 #include "data/connection.h"
 #include "data/data_error.h"
 
@@ -40,6 +41,10 @@ void SetTimeout(const OdbcHandle& connection, SQLINTEGER attribute, std::chrono:
   connection.Check(ret, what);
 }
 
+bool Has(const std::string& text, std::string_view part) {
+  return ToLowerAscii(text).find(part) != std::string::npos;
+}
+
 }  // namespace
 
 OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
@@ -66,8 +71,22 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   dbms_name_ = InfoText(connection_, SQL_DBMS_NAME);
   quote_ = InfoText(connection_, SQL_IDENTIFIER_QUOTE_CHAR);
   if (quote_ == " ") quote_.clear();  // the driver quotes nothing
-  const bool sql_server = dbms_name_.find("SQL Server") != std::string::npos;
-  dialect_ = Dialect{.has_top = sql_server, .iso_date_literals = dbms_name_ == "SQLite"};
+  if (Has(dbms_name_, "sql server")) {
+    server_ = Server::kSqlServer;
+  } else if (dbms_name_ == "PostgreSQL") {
+    server_ = Server::kPostgres;
+  } else if (dbms_name_ == "SQLite") {
+    server_ = Server::kSqlite;
+  } else if (Has(dbms_name_, "mariadb") || Has(dbms_name_, "mysql")) {
+    // A MySQL driver may call a MariaDB server MySQL; the version text tells them apart.
+    const bool mariadb =
+        Has(dbms_name_, "mariadb") || Has(InfoText(connection_, SQL_DBMS_VER), "mariadb");
+    server_ = mariadb ? Server::kMariaDb : Server::kMySql;
+  }
+  const bool mysql_family = server_ == Server::kMariaDb || server_ == Server::kMySql;
+  dialect_ = Dialect{.has_top = server_ == Server::kSqlServer,
+                     .iso_date_literals = server_ == Server::kSqlite || mysql_family,
+                     .case_sensitive_names = mysql_family};
   const BoundedWait wait = StatementWait();
   RunSessionSetup(timeout);
 }
@@ -115,14 +134,34 @@ void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
   // SQLite file, then the statement fails: both servers would otherwise wait for ever.
   // A statement is ended by the server a margin before the program's own limit, so a live
   // server reports its own error first.
-  const std::string lock_ms = std::to_string(std::max<long long>(timeout.count(), 1) * 1000);
-  const std::string statement_ms = std::to_string(EngineLimit(statement_limit_).count() * 1000);
+  // MariaDB and MySQL read no US-English dates at all: the dialect rewrites them instead. Their
+  // row locks (InnoDB) and table locks (metadata) have limits of their own.
+  const long long lock_s = std::max<long long>(timeout.count(), 1);
+  const std::string lock_ms = std::to_string(lock_s * 1000);
+  const long long statement_s = EngineLimit(statement_limit_).count();
+  const std::string statement_ms = std::to_string(statement_s * 1000);
+  const std::string mysql_locks =
+      "SET SESSION innodb_lock_wait_timeout = " + std::to_string(lock_s) +
+      ", lock_wait_timeout = " + std::to_string(lock_s);
   std::vector<std::string> setup;
-  if (dbms_name_ == "PostgreSQL") {
-    setup = {"SET DateStyle = 'ISO, MDY'", "SET lock_timeout = " + lock_ms,
-             "SET statement_timeout = " + statement_ms};
+  switch (server_) {
+    case Server::kPostgres:
+      setup = {"SET DateStyle = 'ISO, MDY'", "SET lock_timeout = " + lock_ms,
+               "SET statement_timeout = " + statement_ms};
+      break;
+    case Server::kSqlServer:
+      setup = {"SET DATEFORMAT mdy", "SET LOCK_TIMEOUT " + lock_ms};
+      break;
+    case Server::kMariaDb:
+      setup = {mysql_locks + ", max_statement_time = " + std::to_string(statement_s)};
+      break;
+    case Server::kMySql:  // its limit covers SELECT statements only
+      setup = {mysql_locks + ", max_execution_time = " + statement_ms};
+      break;
+    case Server::kSqlite:
+    case Server::kOther:
+      break;
   }
-  if (dialect_.has_top) setup = {"SET DATEFORMAT mdy", "SET LOCK_TIMEOUT " + lock_ms};
   for (const std::string& statement : setup) NewStatement()->Execute(statement, {});
 }
 
@@ -163,6 +202,44 @@ const std::vector<std::string>& OdbcSession::PrimaryKey(const std::string& schem
   std::vector<std::string> key;
   for (const auto& row : rows) key.push_back(row[0]);
   return primary_keys_[id] = std::move(key);
+}
+
+void OdbcSession::ReadFlagsAsBooleans(OdbcResult& result) {
+  if (server_ != Server::kMariaDb && server_ != Server::kMySql) return;
+  for (std::size_t i = 0; i < result.columns.size(); ++i) {
+    const ColumnInfo& column = result.columns[i];
+    if (result.sql_types[i] != SQL_TINYINT || column.base_table.empty()) continue;
+    const auto& flags = FlagColumns(result.catalogs[i], column.base_table);
+    const bool flag = std::any_of(flags.begin(), flags.end(), [&](const std::string& name) {
+      return EqualsNoCase(name, column.base_column);
+    });
+    if (!flag) continue;
+    for (auto& row : result.rows) {
+      if (row[i].is_integer()) row[i] = Value(row[i].integer() != 0);
+    }
+  }
+}
+
+const std::vector<std::string>& OdbcSession::FlagColumns(const std::string& catalog,
+                                                         const std::string& table) {
+  const auto id = std::make_pair(catalog, table);
+  if (const auto found = flag_columns_.find(id); found != flag_columns_.end()) {
+    return found->second;
+  }
+  const BoundedWait wait = StatementWait();
+  auto statement = NewStatement();
+  std::vector<Value> parameters = {Value(table)};
+  if (!catalog.empty()) parameters.emplace_back(catalog);
+  statement->Execute(
+      "SELECT COLUMN_NAME FROM information_schema.COLUMNS WHERE TABLE_NAME = ? AND TABLE_SCHEMA "
+      "= " +
+          std::string(catalog.empty() ? "DATABASE()" : "?") +
+          " AND DATA_TYPE = 'tinyint' AND COLUMN_TYPE LIKE 'tinyint(1)%'",
+      parameters);
+  static constexpr SQLUSMALLINT kName[] = {1};
+  std::vector<std::string> names;
+  for (auto& row : statement->ReadText(kName)) names.push_back(std::move(row[0]));
+  return flag_columns_[id] = std::move(names);
 }
 
 }  // namespace corvane::data

@@ -50,9 +50,16 @@ class OdbcSession {
   // The primary-key columns of a table, in key order (empty: none). Asked with the name as the
   // driver reported it: some catalogs match names case-sensitively.
   const std::vector<std::string>& PrimaryKey(const std::string& schema, const std::string& table);
+  // MariaDB and MySQL declare BOOLEAN as TINYINT(1), which their drivers describe exactly as any
+  // TINYINT: the result's TINYINT(1) table columns (found in the server's catalog, once per
+  // table) turn into Booleans. Other servers describe theirs as bits already.
+  void ReadFlagsAsBooleans(OdbcResult& result);
 
  private:
+  enum class Server { kOther, kSqlServer, kPostgres, kSqlite, kMariaDb, kMySql };
+
   void RunSessionSetup(std::chrono::seconds timeout);
+  const std::vector<std::string>& FlagColumns(const std::string& catalog, const std::string& table);
 
   // Disconnects before the connection handle is freed, also when the constructor fails after
   // the login.
@@ -70,9 +77,11 @@ class OdbcSession {
   OdbcHandle connection_;
   Login login_;
   std::string dbms_name_;
+  Server server_ = Server::kOther;
   std::string quote_;
   Dialect dialect_;
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> primary_keys_;
+  std::map<std::pair<std::string, std::string>, std::vector<std::string>> flag_columns_;
 };
 
 }  // namespace corvane::data

@@ -149,8 +149,12 @@ OdbcResult OdbcStatement::ReadAll() {
     }
     column.bit_target = type == SQL_BIT;
     result.columns.push_back(std::move(column));
+    // MariaDB's BOOLEAN is a TINYINT; its database (the catalog) finds the column's declaration.
+    result.catalogs.push_back(type == SQL_TINYINT ? ColumnText(statement_, i, SQL_DESC_CATALOG_NAME)
+                                                  : std::string());
     types.push_back(type);
   }
+  result.sql_types = types;
   if (count == 0) return result;
   while (true) {
     const SQLRETURN ret = SQLFetch(statement_.get());

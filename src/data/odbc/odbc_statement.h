@@ -17,6 +17,8 @@ namespace corvane::data {
 
 struct OdbcResult {
   std::vector<ColumnInfo> columns;
+  std::vector<SQLSMALLINT> sql_types;  // per column, as the driver described it
+  std::vector<std::string> catalogs;   // per column; read for TINYINT columns only
   std::deque<std::vector<Value>> rows;
 };
 
