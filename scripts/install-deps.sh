@@ -10,12 +10,13 @@ packages=(
 if [ "${1:-test}" = "test" ]; then
   packages+=(
     libgtest-dev libgmock-dev
-    # database engines the tests use: PostgreSQL through psqlODBC
-    postgresql odbc-postgresql
+    # database engines the tests use: PostgreSQL through psqlODBC, MariaDB through Connector/ODBC;
+    # FreeTDS is only loaded (no SQL Server runs on Linux test machines)
+    postgresql odbc-postgresql mariadb-server mariadb-client odbc-mariadb tdsodbc
     # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
     python3-aiosmtpd postfix openssl
-    # tools the tests and the fuzzers use
-    util-linux procps clang libclang-rt-14-dev
+    # tools the tests and the fuzzers use; systemd-analyze checks the shipped service unit
+    util-linux procps clang libclang-rt-14-dev systemd
   )
 fi
 
@@ -29,7 +30,8 @@ sudo=""
 [ "$(id -u)" -eq 0 ] || sudo="sudo"
 
 # postfix is wanted only for smtp-sink and smtp-source: no mail system is set up, and no
-# package starts a daemon while we install.
+# package starts a daemon while we install (mariadb-server and postgresql would start the
+# system's own servers; the tests start private ones).
 echo "postfix postfix/main_mailer_type select No configuration" | $sudo debconf-set-selections
 made_policy=""
 if [ ! -e /usr/sbin/policy-rc.d ]; then

@@ -101,7 +101,7 @@ ExecPlan MakePlan(const std::vector<std::string>& argv, const ProcessOptions& op
 }
 
 // In the child, after fork: plain system calls only, and never returns.
-[[noreturn]] void ExecChild(ExecPlan& plan, int out_fd, int err_fd) {
+[[noreturn]] void ExecChild(ExecPlan& plan, int in_fd, int out_fd, int err_fd) {
   if (plan.uid && (setgroups(plan.groups.size(), plan.groups.data()) != 0 ||
                    setgid(plan.gid) != 0 || setuid(*plan.uid) != 0)) {
     _exit(126);
@@ -117,7 +117,8 @@ ExecPlan MakePlan(const std::vector<std::string>& argv, const ProcessOptions& op
   // Moved above the numbers they go to first, so that none is overwritten before it is placed.
   const std::size_t n = plan.pass_fds.size();
   const int high = 3 + static_cast<int>(n);
-  int standard[3] = {null_fd, out_fd >= 0 ? out_fd : null_fd, err_fd >= 0 ? err_fd : null_fd};
+  int standard[3] = {in_fd >= 0 ? in_fd : null_fd, out_fd >= 0 ? out_fd : null_fd,
+                     err_fd >= 0 ? err_fd : null_fd};
   for (int& fd : standard) fd = fcntl(fd, F_DUPFD_CLOEXEC, high);
   for (std::size_t i = 0; i < n; ++i) {
     plan.moved_fds[i] = fcntl(plan.pass_fds[i], F_DUPFD_CLOEXEC, high);
@@ -157,6 +158,11 @@ void ReadInto(int& fd, std::string& into) {
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
   ExecPlan plan = MakePlan(argv, options);
+  FileDescriptor child_in(
+      options.stdin_file.empty() ? -1 : open(options.stdin_file.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!options.stdin_file.empty() && !child_in.valid()) {
+    throw std::runtime_error("cannot read " + options.stdin_file.string());
+  }
   FileDescriptor child_out(options.stdout_file.empty() ? CapturePipe(out_fd_)
                                                        : OpenOutput(options.stdout_file));
   FileDescriptor child_err(options.stderr_file.empty() ? CapturePipe(err_fd_)
@@ -168,7 +174,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOp
     }
     throw std::runtime_error("fork failed");
   }
-  if (pid_ == 0) ExecChild(plan, child_out.get(), child_err.get());
+  if (pid_ == 0) ExecChild(plan, child_in.get(), child_out.get(), child_err.get());
   // Also here, so that a Stop right after the start reaches the group.
   setpgid(pid_, pid_);
 }

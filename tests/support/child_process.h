@@ -24,6 +24,7 @@ struct ProcessOptions {
   std::map<std::string, std::string> set_env;  // added to (or replacing) the environment
   bool clear_env = false;                      // start from an empty environment
   std::optional<std::string> run_as_user;      // switch to this user first (needs root)
+  std::filesystem::path stdin_file;            // empty: /dev/null
   std::filesystem::path stdout_file;           // empty: captured (Run) or /dev/null
   std::filesystem::path stderr_file;
   // Open descriptors the child gets as 3, 4, ... (every other one is closed on exec).

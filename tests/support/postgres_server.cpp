@@ -1,6 +1,5 @@
 #include "support/postgres_server.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -10,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 #include <thread>
+
+#include "support/mariadb_server.h"
 
 namespace corvane::testing {
 
@@ -35,12 +36,7 @@ std::optional<std::string> ServerUser() {
 }
 
 void GiveToServerUser(const fs::path& path) {
-  const auto user = ServerUser();
-  if (!user) return;
-  const passwd* entry = getpwnam(user->c_str());
-  if (entry == nullptr || chown(path.c_str(), entry->pw_uid, entry->pw_gid) != 0) {
-    throw std::runtime_error("cannot give " + path.string() + " to user " + *user);
-  }
+  if (const auto user = ServerUser()) GiveToUser(path, *user);
 }
 
 // The postmaster writes "ready" as the last line of postmaster.pid once it accepts sessions
@@ -239,6 +235,14 @@ ProcessResult PostgresServer::Psql(const std::string& login, const std::string& 
   return Run(argv, PsqlOptions(login), std::chrono::seconds(60));
 }
 
+std::vector<std::string> PostgresServer::ClientArgs(const std::string& database) const {
+  return PsqlArgs(kLogin, database);
+}
+
+ProcessOptions PostgresServer::ClientOptions() const {
+  return PsqlOptions(kLogin);
+}
+
 ChildProcess PostgresServer::StartSql(const std::string& database, const std::string& sql) const {
   std::vector<std::string> argv = PsqlArgs(kLogin, database);
   argv.insert(argv.end(), {"-c", sql});
@@ -256,10 +260,16 @@ std::string PostgresServer::OdbcConnectionString(const std::string& database) co
 void UsePrivateOdbcConfig() {
   static const std::unique_ptr<TempDir> folder = [] {
     auto dir = std::make_unique<TempDir>();
-    WriteFile(*dir / "odbcinst.ini",
-              "[PostgreSQL Unicode]\nDescription=psqlODBC for the tests\n"
-              "Driver=" +
-                  PsqlOdbcDriver().string() + "\n");
+    std::string drivers;
+    if (!PsqlOdbcDriver().empty()) {
+      drivers += "[PostgreSQL Unicode]\nDescription=psqlODBC for the tests\nDriver=" +
+                 PsqlOdbcDriver().string() + "\n";
+    }
+    if (!MariaDbOdbcDriver().empty()) {
+      drivers += "[MariaDB Unicode]\nDescription=MariaDB Connector/ODBC for the tests\nDriver=" +
+                 MariaDbOdbcDriver().string() + "\n";
+    }
+    WriteFile(*dir / "odbcinst.ini", drivers);
     WriteFile(*dir / "odbc.ini", "");
     setenv("ODBCSYSINI", dir->path().c_str(), 1);
     setenv("ODBCINI", (*dir / "odbc.ini").c_str(), 1);

@@ -7,7 +7,7 @@
 // server (and no one else can reach this one). Two logins: kLogin with kPassword, the one the
 // program under test uses (it always appends "PWD=vantorel;") and the owner of the test
 // databases; and the superuser `postgres` with a secret made for this server alone, for psql's
-// administrative work.
+// administrative work. (The same promises as every SqlServer.)
 #pragma once
 
 #include <sys/types.h>
@@ -18,15 +18,13 @@
 #include <vector>
 
 #include "support/child_process.h"
+#include "support/sql_server.h"
 #include "support/temp_dir.h"
 
 namespace corvane::testing {
 
-class PostgresServer {
+class PostgresServer : public SqlServer {
  public:
-  static constexpr const char* kLogin = "corvane";
-  static constexpr const char* kPassword = "vantorel";
-
   // Whether the PostgreSQL server binaries and the psqlODBC driver are installed.
   static bool Installed();
   // True when CORVANE_REQUIRE_SERVICES=1: a missing server then fails a test instead of
@@ -37,19 +35,19 @@ class PostgresServer {
   static PostgresServer& Shared();
 
   PostgresServer();
-  ~PostgresServer();
+  ~PostgresServer() override;
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
 
   // The number in the socket's name (the server has no TCP port).
   int port() const { return port_; }
-  const std::filesystem::path& socket_folder() const { return sockets_; }
+  const std::filesystem::path& socket_folder() const override { return sockets_; }
   // The postmaster's process id; -1 while stopped.
-  pid_t pid() const { return server_ ? server_->pid() : -1; }
+  pid_t pid() const override { return server_ ? server_->pid() : -1; }
   // Stops the server (fast shutdown: sessions are cut off) and starts it again on the same
   // data: for tests of a server that goes away in the middle of work.
-  void Stop();
-  void Restart();
+  void Stop() override;
+  void Restart() override;
   // Stops (SIGSTOP) and continues (SIGCONT) the postmaster alone, returning once it is stopped
   // or running: a frozen server. Its sessions' backends run on unless a test stops them too
   // (BackendPids). A frozen server, and any backend a test stopped, is continued before the
@@ -60,16 +58,16 @@ class PostgresServer {
   // before Freeze: a frozen postmaster accepts no new session to ask through.
   std::vector<pid_t> BackendPids(const std::string& database);
   // A new empty database (UTF-8) owned by kLogin; returns its name.
-  std::string CreateDatabase();
+  std::string CreateDatabase() override;
   // Runs SQL text (several statements allowed) in `database` as kLogin; throws with psql's
   // message.
-  void RunSql(const std::string& database, const std::string& sql);
-  // psql running `sql` in `database` as kLogin, in the background: another client, e.g. one
-  // that holds a lock.
-  ChildProcess StartSql(const std::string& database, const std::string& sql) const;
-  // The psqlODBC connection string for `database` as kLogin, ending in ';' and without the
-  // password part, as a settings file carries it.
-  std::string OdbcConnectionString(const std::string& database) const;
+  void RunSql(const std::string& database, const std::string& sql) override;
+  // psql running `sql` in `database` as kLogin, in the background.
+  ChildProcess StartSql(const std::string& database, const std::string& sql) const override;
+  std::vector<std::string> ClientArgs(const std::string& database) const override;
+  ProcessOptions ClientOptions() const override;
+  // The psqlODBC connection string for `database` as kLogin.
+  std::string OdbcConnectionString(const std::string& database) const override;
 
  private:
   void Start();
@@ -88,8 +86,9 @@ class PostgresServer {
 };
 
 // Points the ODBC driver manager at a private odbcinst.ini that lists psqlODBC (as "PostgreSQL
-// Unicode") and no other driver, with no trace or communication log. Call before the first ODBC
-// call of the process; later calls do nothing.
+// Unicode") and MariaDB Connector/ODBC (as "MariaDB Unicode"), those installed, and no other
+// driver, with no trace or communication log. Call before the first ODBC call of the process;
+// later calls do nothing.
 void UsePrivateOdbcConfig();
 
 }  // namespace corvane::testing

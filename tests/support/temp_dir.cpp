@@ -1,7 +1,9 @@
 #include "support/temp_dir.h"
 
+#include <pwd.h>
 #include <stdlib.h>
 #include <sys/random.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <fstream>
@@ -49,6 +51,13 @@ std::string RandomSecret() {
     secret += kHex[b & 0xF];
   }
   return secret;
+}
+
+void GiveToUser(const std::filesystem::path& path, const std::string& user) {
+  const passwd* entry = getpwnam(user.c_str());
+  if (entry == nullptr || chown(path.c_str(), entry->pw_uid, entry->pw_gid) != 0) {
+    throw std::runtime_error("cannot give " + path.string() + " to user " + user);
+  }
 }
 
 }  // namespace corvane::testing

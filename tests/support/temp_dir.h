@@ -29,4 +29,8 @@ std::string ReadFile(const std::filesystem::path& path);
 // 32 hex digits from the kernel's random source: a password for one server of one test.
 std::string RandomSecret();
 
+// Makes `user` the owner of `path` (for a server that runs as a user of its own); throws when
+// that fails.
+void GiveToUser(const std::filesystem::path& path, const std::string& user);
+
 }  // namespace corvane::testing

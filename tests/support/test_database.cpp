@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "base/text_form.h"
+#include "support/mariadb_server.h"
 #include "support/postgres_server.h"
 
 namespace corvane {
@@ -39,13 +40,44 @@ void PrintTo(const Value& value, std::ostream* out) {
 
 namespace corvane::testing {
 
+std::string EngineName(Engine engine) {
+  switch (engine) {
+    case Engine::kSqlite:
+      return "SQLite";
+    case Engine::kPostgres:
+      return "PostgreSQL";
+    case Engine::kMariaDb:
+      return "MariaDB";
+  }
+  return "?";
+}
+
 std::string EngineTestName(const ::testing::TestParamInfo<Engine>& info) {
-  return info.param == Engine::kSqlite ? "SQLite" : "PostgreSQL";
+  return EngineName(info.param);
+}
+
+ServiceCheck EngineAvailable(Engine engine) {
+  if (engine == Engine::kPostgres && !PostgresServer::Installed()) {
+    return {false, "PostgreSQL 15 / psqlODBC"};
+  }
+  if (engine == Engine::kMariaDb && !MariaDbServer::Installed()) {
+    return {false, "MariaDB / MariaDB Connector/ODBC"};
+  }
+  return {};
+}
+
+SqlServer& SharedServer(Engine engine) {
+  UsePrivateOdbcConfig();  // before the first connection to it, here or in the program
+  if (engine == Engine::kMariaDb) return MariaDbServer::Shared();
+  if (engine == Engine::kPostgres) return PostgresServer::Shared();
+  throw std::logic_error("SQLite has no server");
 }
 
 std::string SchemaText(Engine engine) {
-  return ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" /
-                  (engine == Engine::kSqlite ? "schema-sqlite.sql" : "schema-postgres.sql"));
+  const char* file = engine == Engine::kSqlite     ? "schema-sqlite.sql"
+                     : engine == Engine::kPostgres ? "schema-postgres.sql"
+                                                   : "schema-mariadb.sql";
+  return ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" / file);
 }
 
 void CreateSqliteFile(const std::filesystem::path& file, const std::string& sql) {
@@ -65,8 +97,7 @@ TestDatabase::TestDatabase(Engine engine) : engine_(engine) {
   if (engine_ == Engine::kSqlite) {
     CreateSqliteFile(sqlite_file(), SchemaText(engine_));
   } else {
-    UsePrivateOdbcConfig();
-    postgres_database_ = PostgresServer::Shared().CreateDatabase();
+    server_database_ = server().CreateDatabase();
     Exec(SchemaText(engine_));
   }
 }
@@ -75,13 +106,13 @@ void TestDatabase::Exec(const std::string& sql) {
   if (engine_ == Engine::kSqlite) {
     CreateSqliteFile(sqlite_file(), sql);
   } else {
-    PostgresServer::Shared().RunSql(postgres_database_, sql);
+    server().RunSql(server_database_, sql);
   }
 }
 
 std::string TestDatabase::SettingsConnectString() const {
   if (engine_ == Engine::kSqlite) return "Provider=SQLite;Data Source=corvane.db;";
-  return PostgresServer::Shared().OdbcConnectionString(postgres_database_);
+  return server().OdbcConnectionString(server_database_);
 }
 
 data::ConnectOptions TestDatabase::Options() const {

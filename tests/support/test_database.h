@@ -1,5 +1,6 @@
 // A fresh database with the program's tables, on a real engine: an SQLite file in a temporary
-// folder, or a new database on the test binary's PostgreSQL server (through psqlODBC).
+// folder, or a new database on the test binary's PostgreSQL server (through psqlODBC) or MariaDB
+// server (through MariaDB Connector/ODBC).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +14,8 @@
 #include "base/value.h"
 #include "data/connection.h"
 #include "support/postgres_server.h"
+#include "support/smtp_server.h"
+#include "support/sql_server.h"
 #include "support/temp_dir.h"
 
 namespace corvane {
@@ -22,9 +25,22 @@ void PrintTo(const Value& value, std::ostream* out);
 
 namespace corvane::testing {
 
-enum class Engine { kSqlite, kPostgres };
+enum class Engine { kSqlite, kPostgres, kMariaDb };
 
+// "SQLite", "PostgreSQL", "MariaDB": test names, and what a failure says.
+std::string EngineName(Engine engine);
 std::string EngineTestName(const ::testing::TestParamInfo<Engine>& info);
+// The engine's server and ODBC driver, where it has them (for CORVANE_REQUIRE_ENGINE).
+ServiceCheck EngineAvailable(Engine engine);
+// The test binary's one server of a server engine, started on first use.
+SqlServer& SharedServer(Engine engine);
+// The parameters of a test that runs on every engine, or on every engine with a server.
+inline auto AllEngines() {
+  return ::testing::Values(Engine::kSqlite, Engine::kPostgres, Engine::kMariaDb);
+}
+inline auto ServerEngines() {
+  return ::testing::Values(Engine::kPostgres, Engine::kMariaDb);
+}
 
 class TestDatabase {
  public:
@@ -39,13 +55,15 @@ class TestDatabase {
   std::unique_ptr<data::Connection> Connect() const;
   const std::filesystem::path& folder() const { return folder_.path(); }
   std::filesystem::path sqlite_file() const { return folder_ / "corvane.db"; }
-  // The database's name on the shared PostgreSQL server.
-  const std::string& postgres_database() const { return postgres_database_; }
+  // The database's server (the engine's shared one) and its name there.
+  SqlServer& server() const { return SharedServer(engine_); }
+  const std::string& server_database() const { return server_database_; }
+  const std::string& postgres_database() const { return server_database_; }
 
  private:
   Engine engine_;
   TempDir folder_;
-  std::string postgres_database_;
+  std::string server_database_;
 };
 
 // Creates an SQLite file holding `sql`.
@@ -54,13 +72,8 @@ std::string SchemaText(Engine engine);
 
 }  // namespace corvane::testing
 
-// Skips the test without PostgreSQL, or fails it when services are required.
-#define CORVANE_REQUIRE_POSTGRES()                                                            \
-  do {                                                                                        \
-    if (!::corvane::testing::PostgresServer::Installed()) {                                   \
-      if (::corvane::testing::PostgresServer::Required()) {                                   \
-        FAIL() << "PostgreSQL 15 / psqlODBC is not installed and CORVANE_REQUIRE_SERVICES=1"; \
-      }                                                                                       \
-      GTEST_SKIP() << "PostgreSQL 15 / psqlODBC is not installed";                            \
-    }                                                                                         \
-  } while (0)
+// Skips the test without the engine's server and driver, or fails it when services are
+// required.
+#define CORVANE_REQUIRE_ENGINE(engine) \
+  CORVANE_REQUIRE_SERVICE(::corvane::testing::EngineAvailable(engine))
+#define CORVANE_REQUIRE_POSTGRES() CORVANE_REQUIRE_ENGINE(::corvane::testing::Engine::kPostgres)
