@@ -77,8 +77,11 @@ MariaDbServer::MariaDbServer() {
   fs::permissions(sockets_, fs::perms::owner_all);
   GiveToServerUser(sockets_);
 
-  ProcessOptions options;
-  options.run_as_user = ServerUser();
+  // The test run's TMPDIR is not the server user's to write in: it gets a folder of its own.
+  const fs::path tmp = dir_ / "tmp";
+  fs::create_directory(tmp);
+  GiveToServerUser(tmp);
+  ProcessOptions options = ServerOptions();
   const std::string socket_user = InstallDbSocketUser();
   const ProcessResult init =
       Run({kInstallDb.string(), "--no-defaults", "--datadir=" + data_.string(), "--skip-test-db",
@@ -111,9 +114,15 @@ MariaDbServer::MariaDbServer() {
   fs::remove(setup);
 }
 
-void MariaDbServer::Start(bool first) {
+ProcessOptions MariaDbServer::ServerOptions() const {
   ProcessOptions options;
   options.run_as_user = ServerUser();
+  options.set_env["TMPDIR"] = (dir_ / "tmp").string();
+  return options;
+}
+
+void MariaDbServer::Start(bool first) {
+  ProcessOptions options = ServerOptions();
   const fs::path log = dir_ / "server.log";
   options.stderr_file = log;
   std::vector<std::string> argv = {kServer.string(),

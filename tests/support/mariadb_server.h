@@ -51,6 +51,8 @@ class MariaDbServer : public SqlServer {
   void Restart() override;
 
  private:
+  // As the server's user, with a temporary folder it may write in.
+  ProcessOptions ServerOptions() const;
   void Start(bool first);
   ProcessResult Client(const std::string& database, const std::string& sql, bool as_admin);
 
