@@ -290,12 +290,9 @@ TEST_P(ActionFailures, ARefusedQueryEndsThePassBeforeAnyMessage) {
   EXPECT_EQ(Log(), "");
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, ActionAlerts,
-                         ::testing::Values(Engine::kSqlite, Engine::kPostgres), EngineTestName);
-INSTANTIATE_TEST_SUITE_P(Engines, ActionAlertsWithTickets,
-                         ::testing::Values(Engine::kSqlite, Engine::kPostgres), EngineTestName);
-INSTANTIATE_TEST_SUITE_P(Engines, ActionFailures,
-                         ::testing::Values(Engine::kSqlite, Engine::kPostgres), EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, ActionAlerts, AllEngines(), EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, ActionAlertsWithTickets, AllEngines(), EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, ActionFailures, AllEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing

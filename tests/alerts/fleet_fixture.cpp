@@ -35,7 +35,7 @@ FleetTest::FleetTest() = default;
 FleetTest::~FleetTest() = default;
 
 void FleetTest::SetUp() {
-  if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
+  CORVANE_REQUIRE_ENGINE(GetParam());
   CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
   db_.emplace(GetParam());
   server_.emplace();
@@ -71,48 +71,68 @@ void FleetTest::Exec(const std::string& sql) {
 }
 
 std::string FleetTest::Literal(std::string_view text) const {
-  const char* char_function = GetParam() == Engine::kSqlite ? "char(" : "chr(";
-  std::string sql = "''";
+  // MariaDB reads || as OR and a backslash in a literal as an escape; its CHAR() makes bytes.
+  const bool mariadb = GetParam() == Engine::kMariaDb;
+  std::vector<std::string> pieces = {"''"};
   std::string run;
   auto flush = [&] {
     if (run.empty()) return;
     std::string quoted = "'";
-    for (const char c : run) quoted += c == '\'' ? std::string("''") : std::string(1, c);
-    sql += " || " + quoted + "'";
+    for (const char c : run) {
+      if (c == '\'' || (c == '\\' && mariadb)) quoted += c;  // doubled: the character itself
+      quoted += c;
+    }
+    pieces.push_back(quoted + "'");
     run.clear();
   };
   for (const char c : text) {
     if (c == '\r' || c == '\n') {
       flush();
-      sql += std::string(" || ") + char_function + (c == '\r' ? "13)" : "10)");
+      const std::string code = c == '\r' ? "13" : "10";
+      pieces.push_back(GetParam() == Engine::kSqlite ? "char(" + code + ")"
+                       : mariadb                     ? "CHAR(" + code + " USING utf8mb4)"
+                                                     : "chr(" + code + ")");
     } else {
       run += c;
     }
   }
   flush();
-  return "(" + sql + ")";
+  std::string sql;
+  for (const std::string& piece : pieces) {
+    if (!sql.empty()) sql += mariadb ? ", " : " || ";
+    sql += piece;
+  }
+  return mariadb ? "CONCAT(" + sql + ")" : "(" + sql + ")";
 }
 
 void FleetTest::RefuseMarks(const std::string& table, int id) {
   const std::string message = "marks of row " + std::to_string(id) + " are refused";
-  if (GetParam() == Engine::kSqlite) {
-    Exec("CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE OF EmailSent ON " + table +
-         " WHEN OLD.ID = " + std::to_string(id) + " BEGIN SELECT RAISE(ABORT, '" + message +
-         "'); END;");
-  } else {
-    Exec("CREATE FUNCTION refuse_marks_" + table +
-         "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION '" + message +
-         "'; END $$; CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE ON " + table +
-         " FOR EACH ROW WHEN (OLD.ID = " + std::to_string(id) + ") EXECUTE FUNCTION refuse_marks_" +
-         table + "();");
+  const std::string row = std::to_string(id);
+  switch (GetParam()) {
+    case Engine::kSqlite:
+      Exec("CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE OF EmailSent ON " + table +
+           " WHEN OLD.ID = " + row + " BEGIN SELECT RAISE(ABORT, '" + message + "'); END;");
+      break;
+    case Engine::kPostgres:
+      Exec("CREATE FUNCTION refuse_marks_" + table +
+           "() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION '" + message +
+           "'; END $$; CREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE ON " + table +
+           " FOR EACH ROW WHEN (OLD.ID = " + row + ") EXECUTE FUNCTION refuse_marks_" + table +
+           "();");
+      break;
+    case Engine::kMariaDb:
+      Exec("DELIMITER //\nCREATE TRIGGER RefuseMarks" + table + " BEFORE UPDATE ON " + table +
+           " FOR EACH ROW BEGIN IF OLD.ID = " + row + " THEN SIGNAL SQLSTATE '45000' SET " +
+           "MESSAGE_TEXT = '" + message + "'; END IF; END//\nDELIMITER ;\n");
+      break;
   }
 }
 
 void FleetTest::AllowMarks(const std::string& table) {
-  if (GetParam() == Engine::kSqlite) {
-    Exec("DROP TRIGGER RefuseMarks" + table + ";");
-  } else {
+  if (GetParam() == Engine::kPostgres) {
     Exec("DROP TRIGGER RefuseMarks" + table + " ON " + table + ";");
+  } else {
+    Exec("DROP TRIGGER RefuseMarks" + table + ";");
   }
 }
 

@@ -1,4 +1,4 @@
-// The fleet passes against a real database (SQLite or PostgreSQL) and a real SMTP server: the
+// The fleet passes against a real database (SQLite, PostgreSQL, MariaDB) and a real SMTP server: the
 // window loaded on the test database, the Company row read by LoadCompany, the real mail
 // component in between, and helpers to read back what arrived and what was marked.
 #pragma once

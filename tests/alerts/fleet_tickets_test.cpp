@@ -283,8 +283,7 @@ TEST_P(TicketAlerts, AMarkThatFindsItsTicketGoneIsAFailure) {
   ExpectRestSent("HexmileTicket", done, {{1, {kMaint}}, {3, {kMaint}}});
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, TicketAlerts,
-                         ::testing::Values(Engine::kSqlite, Engine::kPostgres), EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, TicketAlerts, AllEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing

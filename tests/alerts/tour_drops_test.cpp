@@ -1,5 +1,6 @@
 // The tour-drop pass end to end: the real executable in a program folder of its own, a real
-// SQLite database, and a real SMTP server on 127.0.0.1 whose messages a real MIME parser decodes.
+// SQLite database (and PostgreSQL and MariaDB servers), and a real SMTP server on 127.0.0.1 whose
+// messages a real MIME parser decodes.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,9 +13,9 @@
 
 #include "base/text_form.h"
 #include "support/local_day.h"
-#include "support/postgres_server.h"
 #include "support/program_folder.h"
 #include "support/smtp_server.h"
+#include "support/test_database.h"
 
 namespace corvane::testing {
 namespace {
@@ -364,20 +365,15 @@ TEST_F(TourDropTest, SecondInstanceWhileTheFirstIsSendingIsRefused) {
   });
 }
 
-// --- The same pass on PostgreSQL through ODBC ---------------------------------------------------
+// --- The same pass on the database servers, through ODBC -----------------------------------
 
 // Each test runs its body through OnDay, as TourDropTest's do: a fresh database with the
 // Company row, SMTP server and program folder for each attempt.
-class TourDropPostgresTest : public ::testing::Test {
+class TourDropServerTest : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
     CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
-    if (!PostgresServer::Installed()) {
-      if (PostgresServer::Required()) FAIL() << "PostgreSQL / psqlODBC is not installed";
-      GTEST_SKIP() << "PostgreSQL / psqlODBC is not installed";
-    }
-    UsePrivateOdbcConfig();  // the program inherits ODBCSYSINI from the test process
-    server_ = &PostgresServer::Shared();
+    CORVANE_REQUIRE_ENGINE(GetParam());
   }
 
   void OnDay(const std::function<void()>& body) {
@@ -385,14 +381,12 @@ class TourDropPostgresTest : public ::testing::Test {
       today_ = today;
       smtp_ = std::make_unique<SmtpServer>();
       program_.emplace();
-      database_ = server_->CreateDatabase();
-      server_->RunSql(database_, ReadFile(std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" /
-                                          "schema-postgres.sql"));
-      server_->RunSql(database_,
-                      "INSERT INTO Company VALUES (1,'Corvane Tours','','','','','','','','','',"
-                      "0,0,'maintenance@example.com','fleet@example.com','Corvane Fleet','" +
-                          smtp_->host_port() + "')");
-      program_->WriteConfig(server_->OdbcConnectionString(database_), "dispatch@example.com", "7");
+      db_.emplace(GetParam());  // the program inherits the tests' ODBC settings (ODBCSYSINI)
+      db_->Exec(
+          "INSERT INTO Company VALUES (1,'Corvane Tours','','','','','','','','','',"
+          "0,0,'maintenance@example.com','fleet@example.com','Corvane Fleet','" +
+          smtp_->host_port() + "')");
+      program_->WriteConfig(db_->SettingsConnectString(), "dispatch@example.com", "7");
       body();
     });
   }
@@ -404,28 +398,26 @@ class TourDropPostgresTest : public ::testing::Test {
   void AddTour(int id, std::string_view name, const std::string& end, double total, double paid,
                std::string_view customer = "") {
     const std::string n = std::to_string(id);
-    server_->RunSql(database_, (customer.empty() ? std::string()
-                                                 : "INSERT INTO Customer VALUES (" + n + ",'" +
-                                                       std::string(customer) + "');") +
-                                   "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) +
-                                   "'," + n +
-                                   ",'Contract - Signed');"
-                                   "INSERT INTO TourItems VALUES (" +
-                                   n + "," + n + "," + end +
-                                   ");"
-                                   "INSERT INTO Invoice VALUES (" +
-                                   std::to_string(100 + id) + "," + n + ",'Daily'," +
-                                   std::to_string(total) + "," + std::to_string(paid) + ");");
+    db_->Exec((customer.empty() ? std::string()
+                                : "INSERT INTO Customer VALUES (" + n + ",'" +
+                                      std::string(customer) + "');") +
+              "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) + "'," + n +
+              ",'Contract - Signed');"
+              "INSERT INTO TourItems VALUES (" +
+              n + "," + n + "," + end +
+              ");"
+              "INSERT INTO Invoice VALUES (" +
+              std::to_string(100 + id) + "," + n + ",'Daily'," + std::to_string(total) + "," +
+              std::to_string(paid) + ");");
   }
 
   DateTime today_;
   std::unique_ptr<SmtpServer> smtp_;
   std::optional<ProgramFolder> program_;
-  PostgresServer* server_ = nullptr;
-  std::string database_;
+  std::optional<TestDatabase> db_;
 };
 
-TEST_F(TourDropPostgresTest, AlertsCarryTheSameMessageAsOnSqlite) {
+TEST_P(TourDropServerTest, AlertsCarryTheSameMessageAsOnSqlite) {
   OnDay([&] {
     AddTour(1, "Capitol Day Trip", At(2), 1200, 800, "Jörg Müller Reisen");
     AddTour(2, "Gulf Coast Week", At(3), 5000, 5025);  // a credit, and no customer row
@@ -442,7 +434,7 @@ TEST_F(TourDropPostgresTest, AlertsCarryTheSameMessageAsOnSqlite) {
   });
 }
 
-TEST_F(TourDropPostgresTest, WindowEndsReadTheDateTextsAsMonthDayYear) {
+TEST_P(TourDropServerTest, WindowEndsReadTheDateTextsAsMonthDayYear) {
   OnDay([&] {
     AddTour(1, "today noon", At(0, "12:00:00"), 10, 0);
     AddTour(2, "yesterday", At(-1, "23:59:59"), 10, 0);
@@ -459,6 +451,8 @@ TEST_F(TourDropPostgresTest, WindowEndsReadTheDateTextsAsMonthDayYear) {
     EXPECT_EQ(tours, (std::vector<std::string>{"today noon", "last day midnight"}));
   });
 }
+
+INSTANTIATE_TEST_SUITE_P(Engines, TourDropServerTest, ServerEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing

@@ -17,7 +17,7 @@ const char* kColumns =
 class Company : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
-    if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
+    CORVANE_REQUIRE_ENGINE(GetParam());
     db_.emplace(GetParam());
   }
   void Insert(const std::string& values) {
@@ -110,8 +110,7 @@ TEST(CompanyOnSqlite, TaxRateThatIsNoNumberEndsWithTypeMismatch) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, Company, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
-                         EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, Company, AllEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing

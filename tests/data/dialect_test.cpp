@@ -77,9 +77,9 @@ TEST(Dialect, QualifiersOutsideTheRuleStayAsWritten) {
   for (const char* sql : {
            "SELECT 'touritems.x', \"touritems\".x, `touritems`.x FROM TourItems",
            "SELECT x FROM TourItems -- touritems.x\n",
-           "SELECT Other.x FROM TourItems",                  // declared nowhere
-           "SELECT t.x FROM T JOIN t2 t ON T.ID = t.ID",     // two spellings declared
-           "SELECT TourItems.x FROM TourItems WHERE 1.5 > 0",  // already as declared
+           "SELECT Other.x FROM TourItems",                      // declared nowhere
+           "SELECT t.x FROM T JOIN t2 t ON T.ID = t.ID",         // two spellings declared
+           "SELECT TourItems.x FROM TourItems WHERE 1.5 > 0",    // already as declared
            "SELECT x FROM (SELECT 1 AS x) Sub WHERE sub.x = 1",  // derived table
        }) {
     EXPECT_EQ(QualifiersInDeclaredCase(sql), sql);
@@ -93,10 +93,10 @@ TEST(Dialect, EachEngineGetsWhatItNeeds) {
             "SELECT t.* FROM T WHERE d <= '12/9/2026' LIMIT 1");
   EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false, .iso_date_literals = true}),
             "SELECT t.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false,
-                                    .iso_date_literals = true,
-                                    .case_sensitive_names = true}),
-            "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+  EXPECT_EQ(
+      AdaptQuery(
+          sql, Dialect{.has_top = false, .iso_date_literals = true, .case_sensitive_names = true}),
+      "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
 }
 
 }  // namespace

@@ -66,7 +66,7 @@ const char* kFleetData =
 class RowSets : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
-    if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
+    CORVANE_REQUIRE_ENGINE(GetParam());
     db_.emplace(GetParam());
   }
 
@@ -333,16 +333,24 @@ TEST_P(RowSets, UpdateThatCannotFindItsRowFails) {
 
 TEST_P(RowSets, RefusedUpdateCarriesTheEnginesMessage) {
   db_->Exec(kFleetData);
-  if (GetParam() == Engine::kSqlite) {
-    db_->Exec(
-        "CREATE TRIGGER NoMarks BEFORE UPDATE ON HexmileTicket "
-        "BEGIN SELECT RAISE(ABORT, 'tickets are frozen'); END;");
-  } else {
-    db_->Exec(
-        "CREATE FUNCTION no_marks() RETURNS trigger LANGUAGE plpgsql AS "
-        "$$ BEGIN RAISE EXCEPTION 'tickets are frozen'; END $$;"
-        "CREATE TRIGGER no_marks BEFORE UPDATE ON HexmileTicket "
-        "FOR EACH ROW EXECUTE FUNCTION no_marks();");
+  switch (GetParam()) {
+    case Engine::kSqlite:
+      db_->Exec(
+          "CREATE TRIGGER NoMarks BEFORE UPDATE ON HexmileTicket "
+          "BEGIN SELECT RAISE(ABORT, 'tickets are frozen'); END;");
+      break;
+    case Engine::kPostgres:
+      db_->Exec(
+          "CREATE FUNCTION no_marks() RETURNS trigger LANGUAGE plpgsql AS "
+          "$$ BEGIN RAISE EXCEPTION 'tickets are frozen'; END $$;"
+          "CREATE TRIGGER no_marks BEFORE UPDATE ON HexmileTicket "
+          "FOR EACH ROW EXECUTE FUNCTION no_marks();");
+      break;
+    case Engine::kMariaDb:
+      db_->Exec(
+          "CREATE TRIGGER NoMarks BEFORE UPDATE ON HexmileTicket FOR EACH ROW "
+          "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'tickets are frozen';");
+      break;
   }
   auto conn = Connect();
   auto rs = conn->OpenRowSet(kTicketQuery);
@@ -353,10 +361,17 @@ TEST_P(RowSets, RefusedUpdateCarriesTheEnginesMessage) {
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
     EXPECT_NE(e.description().find("tickets are frozen"), std::string::npos) << e.description();
-    if (GetParam() == Engine::kSqlite) {
-      EXPECT_EQ(e.number(), 1811);  // SQLITE_CONSTRAINT_TRIGGER
-    } else {
-      EXPECT_NE(e.description().find("P0001"), std::string::npos);
+    switch (GetParam()) {
+      case Engine::kSqlite:
+        EXPECT_EQ(e.number(), 1811);  // SQLITE_CONSTRAINT_TRIGGER
+        break;
+      case Engine::kPostgres:
+        EXPECT_NE(e.description().find("P0001"), std::string::npos);
+        break;
+      case Engine::kMariaDb:
+        EXPECT_EQ(e.number(), 1644);  // ER_SIGNAL_EXCEPTION
+        EXPECT_NE(e.description().find("[45000]"), std::string::npos);
+        break;
     }
   }
   EXPECT_FALSE(EqualsTrue(rs->Field("EmailSent")));  // the row still shows the stored value
@@ -392,8 +407,7 @@ TEST_P(RowSets, RejectedQueryCarriesTheEnginesMessage) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, RowSets, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
-                         EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, RowSets, AllEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing

@@ -76,17 +76,17 @@ std::string WithoutLogTimes(const std::string& out) {
 class CronRun : public ::testing::TestWithParam<Engine> {};
 
 TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
-  if (GetParam() == Engine::kPostgres) CORVANE_REQUIRE_POSTGRES();
+  CORVANE_REQUIRE_ENGINE(GetParam());
   OnOneDay([&](DateTime today) {
     ScriptedSmtpServer server;
     ProgramFolder program;
-    std::optional<TestDatabase> postgres;
+    std::optional<TestDatabase> on_server;
     if (GetParam() == Engine::kSqlite) {
       UseSqlite(program, CompanyRowSql(server.host_port()) + OpenTours(today));
     } else {
-      postgres.emplace(Engine::kPostgres);
-      postgres->Exec(CompanyRowSql(server.host_port()) + OpenTours(today));
-      program.WriteConfig(postgres->SettingsConnectString(), "dispatch@corvanetours.com", "7");
+      on_server.emplace(GetParam());
+      on_server->Exec(CompanyRowSql(server.host_port()) + OpenTours(today));
+      program.WriteConfig(on_server->SettingsConnectString(), "dispatch@corvanetours.com", "7");
     }
 
     // cron: env -i with LC_ALL=C, working directory /, no HOME, no XDG_RUNTIME_DIR.
@@ -120,8 +120,7 @@ TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
   });
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, CronRun, ::testing::Values(Engine::kSqlite, Engine::kPostgres),
-                         EngineTestName);
+INSTANTIATE_TEST_SUITE_P(Engines, CronRun, AllEngines(), EngineTestName);
 
 // A stop request while a message is on its way: the run says where it stopped, in one line,
 // ends with 128 + the signal, and the next run starts and sends everything.

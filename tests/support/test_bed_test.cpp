@@ -1,9 +1,10 @@
 // The test bed's own promises, where a broken one would let other tests pass or fail for the
-// wrong reason: a PostgreSQL server no other test can reach, its frozen states undone, the
-// processes it names, and a test that is not failed by midnight.
+// wrong reason: database servers no other test can reach, the PostgreSQL server's frozen states
+// undone and the processes it names, and a test that is not failed by midnight.
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <vector>
@@ -18,19 +19,41 @@
 namespace corvane::testing {
 namespace {
 
-TEST(PostgresTestServer, IsReachedOnlyThroughASocketFolderOfItsOwn) {
-  CORVANE_REQUIRE_POSTGRES();
-  PostgresServer& server = PostgresServer::Shared();
+class TestServers : public ::testing::TestWithParam<Engine> {};
+
+TEST_P(TestServers, AreReachedOnlyThroughASocketFolderOfTheirOwn) {
+  CORVANE_REQUIRE_ENGINE(GetParam());
+  SqlServer& server = SharedServer(GetParam());
   EXPECT_EQ(ListeningPorts(server.pid()), std::vector<int>{}) << "no TCP port at all";
   struct stat folder {};
   ASSERT_EQ(stat(server.socket_folder().c_str(), &folder), 0);
   EXPECT_EQ(folder.st_mode & 0777, 0700u);
-  EXPECT_NE(server.OdbcConnectionString("x").find("Server=" + server.socket_folder().string()),
+  EXPECT_NE(server.OdbcConnectionString("x").find(server.socket_folder().string()),
             std::string::npos);
   // The program's login, through that folder.
-  const TestDatabase db(Engine::kPostgres);
-  EXPECT_EQ(db.Connect()->OpenRowSet("SELECT current_user AS U")->Field("U"),
-            Value(PostgresServer::kLogin));
+  const TestDatabase db(GetParam());
+  const char* who = GetParam() == Engine::kPostgres
+                        ? "SELECT current_user AS U"
+                        : "SELECT SUBSTRING_INDEX(CURRENT_USER(), '@', 1) AS U";
+  EXPECT_EQ(db.Connect()->OpenRowSet(who)->Field("U"), Value(SqlServer::kLogin));
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, TestServers, ServerEngines(), EngineTestName);
+
+TEST(MariaDbTestServer, LetsNoOneInByTheirSystemUserAlone) {
+  CORVANE_REQUIRE_ENGINE(Engine::kMariaDb);
+  const std::string socket = SharedServer(Engine::kMariaDb).socket_folder() / "mysqld.sock";
+  // install-db lets root and the server's own user in through the socket without a secret.
+  for (const char* user : {"root", "mysql"}) {
+    ProcessOptions options;
+    if (geteuid() == 0) options.run_as_user = user;
+    const ProcessResult result =
+        testing::Run({"mariadb", "--no-defaults", std::string("--user=") + user,
+                      "--socket=" + socket, "-e", "SELECT 1"},
+                     options);
+    EXPECT_NE(result.exit_status, 0) << user;
+    EXPECT_NE(result.err.find("Access denied"), std::string::npos) << user << ": " << result.err;
+  }
 }
 
 TEST(PostgresTestServer, NamesTheBackendOfASessionAndUndoesEveryFreeze) {
