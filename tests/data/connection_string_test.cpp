@@ -114,7 +114,7 @@ TEST(OleDbTranslation, PrefersMicrosoftsNewestDriverThenFreeTds) {
 }
 
 TEST(OleDbTranslation, ConnectingWithoutAnInstalledDriverSaysSo) {
-  testing::UsePrivateOdbcConfig();  // lists psqlODBC only
+  testing::UsePrivateOdbcConfig();  // lists no SQL Server driver
   ConnectOptions options;
   options.connection_string = "Provider=SQLOLEDB;Data Source=db1;Initial Catalog=F;PWD=vantorel;";
   try {
