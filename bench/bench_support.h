@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,15 @@ struct Measurement {
   int exit_status = -1;
 };
 
-// Runs argv (searched on PATH) in `folder` with its output thrown away.
-Measurement Measure(const std::vector<std::string>& argv, const std::filesystem::path& folder);
+struct MeasureOptions {
+  std::filesystem::path stdin_file;            // empty: /dev/null
+  std::map<std::string, std::string> set_env;  // added to the environment
+};
+
+// Runs argv (searched on PATH) in `folder` with its output thrown away. The peak memory is the
+// command's own (a server it talks to is not counted).
+Measurement Measure(const std::vector<std::string>& argv, const std::filesystem::path& folder,
+                    const MeasureOptions& options = {});
 
 class TempFolder {
  public:
@@ -44,7 +52,7 @@ class Server {
   int port;
 };
 
-// postfix's smtp-sink on 127.0.0.1 and a free port, accepting everything.
+// postfix's smtp-sink on 127.0.0.1, accepting everything, on the port the kernel gave it.
 Server StartSmtpSink();
 
 }  // namespace corvane::bench

@@ -1,51 +1,49 @@
-// Tour-drop pass benchmark: the real executable against a generated SQLite database, each case
-// beside its floor measured in the same run.
-//   (a) N tours that qualify, each alert sent to a local smtp-sink; floor: postfix's smtp-source
-//       sending N messages of the same size over one connection to the same sink.
-//   (b) M tours in the window with a zero balance (no mail); floor: one SQL statement in the
-//       sqlite3 shell that computes the same rows and balances.
-// Usage: tour_drop_bench [N=10000] [M=100000]
-#include <fcntl.h>
-#include <signal.h>
+// Tour-drop pass benchmark: the real executable, each case beside its floor measured in the same
+// run on the same data.
+//   (a) N tours that qualify (SQLite), each alert sent to a local smtp-sink; floor: postfix's
+//       smtp-source sending N messages of the same size over one connection to the same sink.
+//   (b) M tours in the window with a zero balance (no mail), on SQLite, PostgreSQL and MariaDB
+//       (servers of the bench's own, as the tests start them); floor: the engine's own client
+//       (the sqlite3 shell, psql, mariadb) making the same round trips as the program: the tour
+//       query, then one balance query per tour. Also the program at M/10, to show how its memory
+//       grows with the row count.
+// Peak memory is the measured process's own: the program's or the client's, never the server's.
+// Usage: tour_drop_bench [N=10000] [M=100000] [ENGINES=sqlite,postgres,mariadb]
 #include <sqlite3.h>
-#include <stdlib.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <string>
-#include <thread>
+#include <string_view>
 #include <vector>
 
+#include "alerts/tour_drops.h"
+#include "base/clock.h"
 #include "bench_support.h"
+#include "data/dialect.h"
+#include "support/mariadb_server.h"
+#include "support/postgres_server.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using corvane::DateTime;
 using corvane::bench::Measure;
 using corvane::bench::Measurement;
+using corvane::bench::MeasureOptions;
 using corvane::bench::Server;
+using corvane::testing::SqlServer;
+
+enum class Kind { kSqlite, kPostgres, kMariaDb };
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
 };
-
-void Exec(sqlite3* db, const std::string& sql) {
-  char* message = nullptr;
-  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-    std::string text = message ? message : "?";
-    sqlite3_free(message);
-    throw std::runtime_error("SQL failed: " + text);
-  }
-}
 
 std::string ReadText(const fs::path& path) {
   std::ifstream in(path);
@@ -54,65 +52,157 @@ std::string ReadText(const fs::path& path) {
   return all.str();
 }
 
-// A database with `tours` contracted tours ending tomorrow, each with one daily invoice whose
-// balance is `balance`, plus the same number of tours that do not qualify.
-void MakeDatabase(const fs::path& path, int tours, double balance, const std::string& server) {
+void WriteText(const fs::path& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out) throw std::runtime_error("cannot write " + path.string());
+}
+
+void ExecSqlite(const fs::path& path, const std::string& sql) {
   sqlite3* raw = nullptr;
-  sqlite3_open(path.c_str(), &raw);
+  const int opened = sqlite3_open(path.c_str(), &raw);
   std::unique_ptr<sqlite3, SqliteCloser> db(raw);
-  Exec(db.get(), ReadText(fs::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql"));
-  Exec(db.get(), "BEGIN");
-  Exec(db.get(),
-       "INSERT INTO Company VALUES (1,'Bench','','','','','','','','','',0,0,"
-       "'maintenance@example.com','fleet@example.com','Fleet','" +
-           server + "')");
-  Exec(db.get(), "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
-                     std::to_string(2 * tours) +
-                     ") "
-                     "INSERT INTO Customer (ID, Name) SELECT i, 'Customer ' || i FROM n");
-  Exec(db.get(),
-       "INSERT INTO Tour (ID, TourName, CustomerID, Status) SELECT ID, 'Tour ' || ID, ID, "
-       "CASE WHEN ID % 2 = 0 THEN 'Contract - Signed' ELSE 'Quote' END FROM Customer");
-  Exec(db.get(),
-       "INSERT INTO TourItems (TourID, EndDate) SELECT ID, date('now', 'localtime', '+1 day') "
-       "FROM Tour");
-  Exec(db.get(),
-       "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT ID, ID, "
-       "'Daily', 1000, " +
-           std::to_string(1000 - balance) + " FROM Tour");
-  Exec(db.get(), "COMMIT");
+  char* message = nullptr;
+  if (opened != SQLITE_OK || sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, &message) != 0) {
+    const std::string text = message ? message : sqlite3_errmsg(raw);
+    sqlite3_free(message);
+    throw std::runtime_error("SQL failed: " + text);
+  }
 }
 
-void WriteConfig(const fs::path& folder) {
-  std::ofstream out(folder / "config.txt", std::ios::binary);
-  out << "Bench\r\nDatabase,\"Provider=SQLite;Data Source=bench.db;\"\r\n"
-         "a,\r\nb,\r\nc,\r\nTourAlertTo,ops@example.com\r\nTourAlertDays,7\r\n";
+// The Company row and `tours` contracted tours ending tomorrow, each with one daily invoice whose
+// balance is `balance`, plus as many tours that do not qualify. Tour, customer and invoice i
+// share the number i; the contracted tours are the even ones.
+std::string BenchData(Kind kind, int tours, double balance, const std::string& mail_server) {
+  const std::string count = std::to_string(2 * tours);
+  const DateTime day = corvane::SystemClock().Today().AddDays(1);
+  char tomorrow[16];
+  std::snprintf(tomorrow, sizeof tomorrow, "%04d-%02d-%02d", day.year(), day.month(), day.day());
+  std::string numbers;
+  switch (kind) {
+    case Kind::kSqlite:
+      numbers = "(WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                count + ") SELECT i FROM n)";
+      break;
+    case Kind::kPostgres:
+      numbers = "(SELECT i FROM generate_series(1, " + count + ") AS g(i))";
+      break;
+    case Kind::kMariaDb:
+      numbers = "(SELECT seq AS i FROM seq_1_to_" + count + ")";
+      break;
+  }
+  auto named = [&](std::string_view prefix, std::string_view number) {
+    std::string sql = kind == Kind::kMariaDb ? "CONCAT('" : "'";
+    sql.append(prefix).append(kind == Kind::kMariaDb ? "', " : "' || ").append(number);
+    if (kind == Kind::kMariaDb) sql += ")";
+    return sql;
+  };
+  return "INSERT INTO Company VALUES (1,'Bench','','','','','','','','','',0,0,"
+         "'maintenance@example.com','fleet@example.com','Fleet','" +
+         mail_server +
+         "');"
+         "INSERT INTO Customer (ID, Name) SELECT i, " +
+         named("Customer ", "i") + " FROM " + numbers +
+         " AS n;"
+         "INSERT INTO Tour (ID, TourName, CustomerID, Status) SELECT ID, " +
+         named("Tour ", "ID") +
+         ", ID, CASE WHEN ID % 2 = 0 THEN 'Contract - Signed' ELSE 'Quote' END FROM Customer;"
+         "INSERT INTO TourItems (ID, TourID, EndDate) SELECT ID, ID, '" +
+         std::string(tomorrow) +
+         "' FROM Tour;"
+         "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT ID, ID, 'Daily', "
+         "1000, " +
+         std::to_string(1000 - balance) + " FROM Tour;" +
+         (kind == Kind::kPostgres ? "ANALYZE;" : "");
 }
 
-Measurement RunProgram(const fs::path& folder) {
-  const Measurement m = Measure({(folder / "corvane-email-handler").string()}, folder);
+// What the program's pass sends for those tours, as the engine's dialect adapts it: the tour
+// query for a 7-day window, then the balance query of each tour's invoice.
+std::string RoundTrips(Kind kind, int tours) {
+  const corvane::data::Dialect dialect{.has_top = false,
+                                       .iso_date_literals = kind != Kind::kPostgres,
+                                       .case_sensitive_names = kind == Kind::kMariaDb};
+  const DateTime today = corvane::SystemClock().Today();
+  std::string script =
+      corvane::data::AdaptQuery(corvane::alerts::TourDropQuery(today, today.AddDays(7)), dialect) +
+      ";\n";
+  for (int i = 1; i <= tours; ++i) {
+    script +=
+        "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = " + std::to_string(2 * i) +
+        ";\n";
+  }
+  return script;
+}
+
+void WriteConfig(const fs::path& folder, const std::string& connection_string) {
+  WriteText(folder / "config.txt", "Bench\r\nDatabase,\"" + connection_string +
+                                       "\"\r\na,\r\nb,\r\nc,\r\nTourAlertTo,ops@example.com\r\n"
+                                       "TourAlertDays,7\r\n");
+}
+
+Measurement Checked(const Measurement& m, const std::string& what) {
   if (m.exit_status != 0) {
-    throw std::runtime_error("the program ended with status " + std::to_string(m.exit_status));
+    throw std::runtime_error(what + " ended with status " + std::to_string(m.exit_status));
   }
   return m;
 }
 
-// The tour-drop query with ISO dates and each row's balance, in one statement.
-std::string FloorQuery() {
-  return "SELECT t.*, (SELECT InvoiceTotal - Paid FROM Invoice WHERE ID = t.InvoiceNumber) "
-         "FROM (SELECT DISTINCT Tour.TourName,Customer.Name,TourItems.TourID,EndDate,"
-         "MAX(Invoice.ID) AS InvoiceNumber FROM TourItems LEFT JOIN Tour ON TourItems.TourID = "
-         "Tour.ID LEFT JOIN Customer ON Tour.CustomerID = Customer.ID LEFT JOIN Invoice ON "
-         "Tour.ID = Invoice.TourID WHERE EndDate >= date('now','localtime') AND EndDate <= "
-         "date('now','localtime','+7 days') AND (Tour.Status = 'Contract - Committed' OR "
-         "Tour.Status = 'Contract - Verbal' OR Tour.Status = 'Contract - Signed') AND "
-         "(Invoice.Type = 'Daily' OR Invoice.Type = 'Monthly') GROUP BY Tour.TourName,"
-         "Customer.Name,TourItems.TourID,EndDate ORDER BY TourItems.TourID) t;";
+Measurement RunProgram(const fs::path& folder) {
+  return Checked(Measure({(folder / "corvane-email-handler").string()}, folder), "the program");
 }
 
 void PrintRow(const char* what, const Measurement& m, double count) {
-  std::printf("  %-44s %8.3f s %10.0f /s %8.1f MiB\n", what, m.seconds, count / m.seconds,
+  std::printf("    %-42s %8.3f s %10.0f /s %8.1f MiB\n", what, m.seconds, count / m.seconds,
               static_cast<double>(m.max_rss_kib) / 1024.0);
+}
+
+// One engine's case (b): a fresh database of `tours` (then `tours` / 10) qualifying tours, the
+// program on it, and the engine's own client making the same round trips.
+void ZeroBalanceCase(Kind kind, const char* title, const fs::path& folder, int tours,
+                     const std::string& mail_server) {
+  std::unique_ptr<SqlServer> server;
+  if (kind == Kind::kPostgres) server = std::make_unique<corvane::testing::PostgresServer>();
+  if (kind == Kind::kMariaDb) server = std::make_unique<corvane::testing::MariaDbServer>();
+  std::string database;
+  auto prepare = [&](int count) {
+    const std::string sql = BenchData(kind, count, 0.0, mail_server);
+    if (server) {
+      database = server->CreateDatabase();
+      const char* schema = kind == Kind::kPostgres ? "schema-postgres.sql" : "schema-mariadb.sql";
+      server->RunSql(database, ReadText(fs::path(CORVANE_SOURCE_DIR) / "sql" / schema));
+      server->RunSql(database, sql);
+      WriteConfig(folder, server->OdbcConnectionString(database));
+    } else {
+      fs::remove(folder / "bench.db");
+      ExecSqlite(folder / "bench.db",
+                 ReadText(fs::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql") + "BEGIN;" +
+                     sql + "COMMIT;");
+      WriteConfig(folder, "Provider=SQLite;Data Source=bench.db;");
+    }
+  };
+  prepare(tours / 10);
+  const Measurement small = RunProgram(folder);
+  prepare(tours);
+  const Measurement program = RunProgram(folder);
+
+  WriteText(folder / "floor.sql", RoundTrips(kind, tours));
+  MeasureOptions options;
+  options.stdin_file = folder / "floor.sql";
+  std::vector<std::string> client = {"sqlite3", "bench.db"};
+  if (server) {
+    client = server->ClientArgs(database);
+    options.set_env = server->ClientOptions().set_env;
+  }
+  const Measurement floor = Checked(Measure(client, folder, options), "the client");
+
+  std::printf("  %s\n", title);
+  PrintRow("corvane-email-handler", program, tours);
+  const std::string floor_label = "floor: " + fs::path(client[0]).filename().string() +
+                                  ", the same " + std::to_string(tours + 1) + " statements";
+  PrintRow(floor_label.c_str(), floor, tours);
+  std::printf("    ratio %.2fx; program's peak memory %.1f MiB at %d tours, %.1f MiB at %d\n",
+              program.seconds / floor.seconds, static_cast<double>(small.max_rss_kib) / 1024.0,
+              tours / 10, static_cast<double>(program.max_rss_kib) / 1024.0, tours);
 }
 
 }  // namespace
@@ -120,44 +210,59 @@ void PrintRow(const char* what, const Measurement& m, double count) {
 int main(int argc, char** argv) {
   const int alerts = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int zero_balance = argc > 2 ? std::atoi(argv[2]) : 100000;
+  const std::string engines = argc > 3 ? argv[3] : "sqlite,postgres,mariadb";
+  // The program and the clients find psqlODBC and Connector/ODBC through a private
+  // odbcinst.ini (no driver logs), as in the tests.
+  corvane::testing::UsePrivateOdbcConfig();
   corvane::bench::TempFolder folder;
   fs::copy_file(CORVANE_EXECUTABLE, folder.path() / "corvane-email-handler");
-  WriteConfig(folder.path());
 
   Server sink = corvane::bench::StartSmtpSink();
-  const std::string server = "127.0.0.1:" + std::to_string(sink.port);
+  const std::string mail_server = "127.0.0.1:" + std::to_string(sink.port);
 
   std::printf("Tour-drop pass, real executable vs floor (same machine, same run)\n");
-  // (a) alerts
-  MakeDatabase(folder.path() / "bench.db", alerts, 250.0, server);
-  const Measurement program_a = RunProgram(folder.path());
-  // The same size as one alert of this run, headers included (about 700 bytes).
-  const Measurement floor_a =
-      Measure({"smtp-source", "-d", "-s", "1", "-m", std::to_string(alerts), "-l", "700", "-f",
-               "alerts@corvanetours.com", "-t", "ops@example.com", server},
-              folder.path());
-  std::printf("(a) %d tours that qualify, one alert each to smtp-sink\n", alerts);
-  PrintRow("corvane-email-handler", program_a, alerts);
-  PrintRow("floor: smtp-source, same count and size", floor_a, alerts);
-  std::printf("  ratio %.2fx\n", program_a.seconds / floor_a.seconds);
+  if (alerts > 0) {
+    ExecSqlite(folder.path() / "bench.db",
+               ReadText(fs::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql") + "BEGIN;" +
+                   BenchData(Kind::kSqlite, alerts, 250.0, mail_server) + "COMMIT;");
+    WriteConfig(folder.path(), "Provider=SQLite;Data Source=bench.db;");
+    const Measurement program = RunProgram(folder.path());
+    // The same size as one alert of this run, headers included (about 700 bytes).
+    const Measurement floor =
+        Checked(Measure({"smtp-source", "-d", "-s", "1", "-m", std::to_string(alerts), "-l", "700",
+                         "-f", "alerts@corvanetours.com", "-t", "ops@example.com", mail_server},
+                        folder.path()),
+                "smtp-source");
+    std::printf("(a) %d tours that qualify (SQLite), one alert each to smtp-sink\n", alerts);
+    PrintRow("corvane-email-handler", program, alerts);
+    PrintRow("floor: smtp-source, same count and size", floor, alerts);
+    std::printf("    ratio %.2fx\n", program.seconds / floor.seconds);
+  }
 
-  // (b) zero balances, at M and at M/10 to show memory flat in the row count
-  fs::remove(folder.path() / "bench.db");
-  MakeDatabase(folder.path() / "bench.db", zero_balance / 10, 0.0, server);
-  const Measurement program_small = RunProgram(folder.path());
-  fs::remove(folder.path() / "bench.db");
-  MakeDatabase(folder.path() / "bench.db", zero_balance, 0.0, server);
-  const Measurement program_b = RunProgram(folder.path());
-  const fs::path query = folder.path() / "floor.sql";
-  std::ofstream(query) << FloorQuery();
-  const Measurement floor_b =
-      Measure({"sh", "-c", "sqlite3 bench.db < floor.sql > /dev/null"}, folder.path());
-  std::printf("(b) %d tours in the window with a zero balance, no alert\n", zero_balance);
-  PrintRow("corvane-email-handler", program_b, zero_balance);
-  PrintRow("floor: one statement in the sqlite3 shell", floor_b, zero_balance);
-  std::printf("  ratio %.2fx\n", program_b.seconds / floor_b.seconds);
-  std::printf("  peak memory: %.1f MiB at %d tours, %.1f MiB at %d tours\n",
-              static_cast<double>(program_small.max_rss_kib) / 1024.0, zero_balance / 10,
-              static_cast<double>(program_b.max_rss_kib) / 1024.0, zero_balance);
+  std::printf(
+      "(b) %d tours in the window with a zero balance, no alert: the tour query, then one "
+      "balance query per tour\n",
+      zero_balance);
+  struct Engine {
+    const char* name;
+    Kind kind;
+    const char* title;
+    bool installed;
+  };
+  const Engine all[] = {
+      {"sqlite", Kind::kSqlite, "SQLite (embedded)", true},
+      {"postgres", Kind::kPostgres, "PostgreSQL 15 through psqlODBC, Unix socket",
+       corvane::testing::PostgresServer::Installed()},
+      {"mariadb", Kind::kMariaDb, "MariaDB 10.11 through Connector/ODBC, Unix socket",
+       corvane::testing::MariaDbServer::Installed()},
+  };
+  for (const Engine& engine : all) {
+    if (engines.find(engine.name) == std::string::npos) continue;
+    if (!engine.installed) {
+      std::printf("  %s: not installed, skipped\n", engine.title);
+      continue;
+    }
+    ZeroBalanceCase(engine.kind, engine.title, folder.path(), zero_balance, mail_server);
+  }
   return 0;
 }
