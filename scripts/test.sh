@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and passes every test, twice: a normal build and an AddressSanitizer +
 # UndefinedBehaviorSanitizer build. Installs the packages first. The tests start the servers they
-# need (PostgreSQL through psqlODBC on a private socket, aiosmtpd and smtp-sink on 127.0.0.1) in
-# temporary folders and stop them. Each test run goes through tests/support/reap_leftovers.py:
+# need (PostgreSQL through psqlODBC and MariaDB through Connector/ODBC, each on a private socket;
+# aiosmtpd and smtp-sink on 127.0.0.1) in temporary folders and stop them. FreeTDS is only
+# loaded: no SQL Server runs here. Each test run goes through tests/support/reap_leftovers.py:
 # whatever it leaves running (a crashed test's server, say) is listed, stopped, and fails the
 # run, and its temporary folder is removed; nothing outside that run is ever touched.
 #
