@@ -1,6 +1,6 @@
 // The tour-drop pass end to end: the real executable in a program folder of its own, a real
-// SQLite database (and PostgreSQL and MariaDB servers), and a real SMTP server on 127.0.0.1 whose
-// messages a real MIME parser decodes.
+// SQLite database, and a real SMTP server on 127.0.0.1 whose messages a real MIME parser
+// decodes. The same pass on the database servers: tour_drops_engines_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,34 +16,10 @@
 #include "support/program_folder.h"
 #include "support/smtp_server.h"
 #include "support/test_database.h"
+#include "tour_alert_text.h"
 
 namespace corvane::testing {
 namespace {
-
-// "MM/dd/yyyy" of `today` plus `days`, as the alert body writes it.
-std::string EndDateText(DateTime today, int days) {
-  return FormatMonthDayYear(today.AddDays(days));
-}
-
-std::string ExpectedBody(DateTime today, std::string_view customer, std::string_view tour,
-                         int end_in_days, std::string_view invoice, std::string_view balance) {
-  return "The following Tour has an open invoice and is about to end:\r\n"
-         "\r\n"
-         "Customer: " +
-         std::string(customer) +
-         "\r\n"
-         "Tour: " +
-         std::string(tour) +
-         "\r\n"
-         "End Date: " +
-         EndDateText(today, end_in_days) +
-         "\r\n"
-         "Invoice Number: " +
-         std::string(invoice) +
-         "\r\n"
-         "Balance: " +
-         std::string(balance) + "\r\n";
-}
 
 // Each test runs its body through OnDay: a fresh program folder and SMTP server, and data dated
 // by today_, once more should midnight pass while it runs.
@@ -364,95 +340,6 @@ TEST_F(TourDropTest, SecondInstanceWhileTheFirstIsSendingIsRefused) {
     EXPECT_EQ(first_result.exit_status, 0) << first_result.err;
   });
 }
-
-// --- The same pass on the database servers, through ODBC -----------------------------------
-
-// Each test runs its body through OnDay, as TourDropTest's do: a fresh database with the
-// Company row, SMTP server and program folder for each attempt.
-class TourDropServerTest : public ::testing::TestWithParam<Engine> {
- protected:
-  void SetUp() override {
-    CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
-    CORVANE_REQUIRE_ENGINE(GetParam());
-  }
-
-  void OnDay(const std::function<void()>& body) {
-    OnOneDay([&](DateTime today) {
-      today_ = today;
-      smtp_ = std::make_unique<SmtpServer>();
-      program_.emplace();
-      db_.emplace(GetParam());  // the program inherits the tests' ODBC settings (ODBCSYSINI)
-      db_->Exec(
-          "INSERT INTO Company VALUES (1,'Corvane Tours','','','','','','','','','',"
-          "0,0,'maintenance@example.com','fleet@example.com','Corvane Fleet','" +
-          smtp_->host_port() + "')");
-      program_->WriteConfig(db_->SettingsConnectString(), "dispatch@example.com", "7");
-      body();
-    });
-  }
-
-  // Today plus `days` at `time`, as an ISO timestamp literal.
-  std::string At(int days, std::string_view time = "00:00:00") const {
-    return "'" + IsoDate(today_.AddDays(days)) + " " + std::string(time) + "'";
-  }
-  void AddTour(int id, std::string_view name, const std::string& end, double total, double paid,
-               std::string_view customer = "") {
-    const std::string n = std::to_string(id);
-    db_->Exec((customer.empty() ? std::string()
-                                : "INSERT INTO Customer VALUES (" + n + ",'" +
-                                      std::string(customer) + "');") +
-              "INSERT INTO Tour VALUES (" + n + ",'" + std::string(name) + "'," + n +
-              ",'Contract - Signed');"
-              "INSERT INTO TourItems VALUES (" +
-              n + "," + n + "," + end +
-              ");"
-              "INSERT INTO Invoice VALUES (" +
-              std::to_string(100 + id) + "," + n + ",'Daily'," + std::to_string(total) + "," +
-              std::to_string(paid) + ");");
-  }
-
-  DateTime today_;
-  std::unique_ptr<SmtpServer> smtp_;
-  std::optional<ProgramFolder> program_;
-  std::optional<TestDatabase> db_;
-};
-
-TEST_P(TourDropServerTest, AlertsCarryTheSameMessageAsOnSqlite) {
-  OnDay([&] {
-    AddTour(1, "Capitol Day Trip", At(2), 1200, 800, "Jörg Müller Reisen");
-    AddTour(2, "Gulf Coast Week", At(3), 5000, 5025);  // a credit, and no customer row
-    const ProcessResult result = program_->RunProgram();
-    ASSERT_EQ(result.exit_status, 0) << result.err;
-    const std::vector<ReceivedMessage> messages = smtp_->Messages();
-    ASSERT_EQ(messages.size(), 2u);
-    EXPECT_EQ(messages[0].envelope_from, "alerts@corvanetours.com");
-    EXPECT_EQ(messages[0].recipients, std::vector<std::string>{"dispatch@example.com"});
-    EXPECT_EQ(messages[0].subject, "Tour Drop with open invoice");
-    EXPECT_EQ(messages[0].body,
-              ExpectedBody(today_, "Jörg Müller Reisen", "Capitol Day Trip", 2, "101", "$400.00"));
-    EXPECT_EQ(messages[1].body, ExpectedBody(today_, "", "Gulf Coast Week", 3, "102", "-$25.00"));
-  });
-}
-
-TEST_P(TourDropServerTest, WindowEndsReadTheDateTextsAsMonthDayYear) {
-  OnDay([&] {
-    AddTour(1, "today noon", At(0, "12:00:00"), 10, 0);
-    AddTour(2, "yesterday", At(-1, "23:59:59"), 10, 0);
-    AddTour(3, "last day midnight", At(7), 10, 0);
-    AddTour(4, "last day morning", At(7, "08:00:00"), 10, 0);
-    AddTour(5, "day after", At(8), 10, 0);
-    const ProcessResult result = program_->RunProgram();
-    ASSERT_EQ(result.exit_status, 0) << result.err;
-    std::vector<std::string> tours;
-    for (const ReceivedMessage& m : smtp_->Messages()) {
-      const std::size_t start = m.body.find("Tour: ") + 6;
-      tours.push_back(m.body.substr(start, m.body.find("\r\n", start) - start));
-    }
-    EXPECT_EQ(tours, (std::vector<std::string>{"today noon", "last day midnight"}));
-  });
-}
-
-INSTANTIATE_TEST_SUITE_P(Engines, TourDropServerTest, ServerEngines(), EngineTestName);
 
 }  // namespace
 }  // namespace corvane::testing
