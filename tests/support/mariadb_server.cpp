@@ -70,12 +70,8 @@ MariaDbServer& MariaDbServer::Shared() {
 
 MariaDbServer::MariaDbServer() {
   if (!Installed()) throw std::runtime_error("MariaDB or MariaDB Connector/ODBC is not installed");
-  GiveToServerUser(dir_.path());
   data_ = dir_ / "data";
-  sockets_ = dir_ / "sockets";
-  fs::create_directory(sockets_);
-  fs::permissions(sockets_, fs::perms::owner_all);
-  GiveToServerUser(sockets_);
+  sockets_ = MakeServerFolder(dir_.path(), ServerUser());
 
   // The test run's TMPDIR is not the server user's to write in: it gets a folder of its own.
   const fs::path tmp = dir_ / "tmp";

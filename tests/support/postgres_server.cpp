@@ -74,12 +74,8 @@ PostgresServer& PostgresServer::Shared() {
 
 PostgresServer::PostgresServer() : admin_secret_(RandomSecret()) {
   if (!Installed()) throw std::runtime_error("PostgreSQL 15 or psqlODBC is not installed");
-  GiveToServerUser(dir_.path());
   data_ = dir_ / "data";
-  sockets_ = dir_ / "sockets";
-  fs::create_directory(sockets_);
-  fs::permissions(sockets_, fs::perms::owner_all);
-  GiveToServerUser(sockets_);
+  sockets_ = MakeServerFolder(dir_.path(), ServerUser());
   {
     const fs::path password_file = dir_ / "password";
     WriteFile(password_file, admin_secret_);

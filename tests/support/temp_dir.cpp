@@ -60,4 +60,16 @@ void GiveToUser(const std::filesystem::path& path, const std::string& user) {
   }
 }
 
+std::filesystem::path MakeServerFolder(const std::filesystem::path& folder,
+                                       const std::optional<std::string>& user) {
+  const std::filesystem::path sockets = folder / "sockets";
+  std::filesystem::create_directory(sockets);
+  std::filesystem::permissions(sockets, std::filesystem::perms::owner_all);
+  if (user) {
+    GiveToUser(folder, *user);
+    GiveToUser(sockets, *user);
+  }
+  return sockets;
+}
+
 }  // namespace corvane::testing

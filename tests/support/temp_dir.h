@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -32,5 +33,11 @@ std::string RandomSecret();
 // Makes `user` the owner of `path` (for a server that runs as a user of its own); throws when
 // that fails.
 void GiveToUser(const std::filesystem::path& path, const std::string& user);
+
+// A database server's folder: `folder` and its socket folder `folder`/sockets, which only the
+// server's `user` may enter (mode 0700), both given to `user` (none: the test's own user).
+// Returns the socket folder.
+std::filesystem::path MakeServerFolder(const std::filesystem::path& folder,
+                                       const std::optional<std::string>& user);
 
 }  // namespace corvane::testing
