@@ -1,5 +1,6 @@
 // The ODBC engine, for every connection string that is not SQLite's: PostgreSQL through
-// psqlODBC, SQL Server through Microsoft's driver or FreeTDS. An OLE DB string for SQL Server is
+// psqlODBC, MariaDB and MySQL through Connector/ODBC, SQL Server through Microsoft's driver or
+// FreeTDS. An OLE DB string for SQL Server is
 // translated to the ODBC form for an installed SQL Server driver first.
 #pragma once
 

@@ -15,15 +15,11 @@ constexpr int kSmtpsPort = 465;
 
 // The server text for an error message, with the password of a URL's user part masked.
 std::string Shown(std::string_view text) {
-  const std::size_t scheme = text.find("://");
-  const std::size_t at = text.rfind('@');
-  if (scheme != std::string_view::npos && at != std::string_view::npos && at > scheme) {
-    const std::size_t colon = text.find(':', scheme + 3);
-    if (colon != std::string_view::npos && colon < at) {
-      return Quoted(std::string(text.substr(0, colon + 1)) + "****" + std::string(text.substr(at)));
-    }
-  }
-  return Quoted(text);
+  const std::string_view password = WrittenPassword(text);
+  if (password.empty()) return Quoted(text);
+  const std::size_t at = static_cast<std::size_t>(password.data() - text.data());
+  return Quoted(std::string(text.substr(0, at)) + "****" +
+                std::string(text.substr(at + password.size())));
 }
 
 bool IsHostChar(char c) {
@@ -139,6 +135,15 @@ std::string ServerAddress::Describe() const {
   std::string url = Url();
   if (has_credentials) url.insert(url.find("//") + 2, user + "@");
   return url;
+}
+
+std::string_view WrittenPassword(std::string_view server_text) {
+  const std::size_t scheme = server_text.find("://");
+  const std::size_t at = server_text.rfind('@');
+  if (scheme == std::string_view::npos || at == std::string_view::npos || at < scheme) return {};
+  const std::size_t colon = server_text.find(':', scheme + 3);
+  if (colon == std::string_view::npos || colon > at) return {};
+  return server_text.substr(colon + 1, at - colon - 1);
 }
 
 ServerAddress ParseServerAddress(std::string_view text,
