@@ -5,30 +5,9 @@
 #include <exception>
 #include <string>
 
+#include "base/status_codes.h"
+
 namespace corvane {
-
-// What kind of thing failed; decides the process's exit status (see exit_status.h).
-enum class ErrorKind {
-  kSettings,  // config.txt missing, unreadable or short
-  kValue,     // a value that cannot be used as asked (Null, not a number, out of range)
-  kDatabase,  // the database engine refused or failed
-  kMail,      // the mail component or the mail server refused or failed
-  kSystem,    // the operating system refused (files, locks)
-  kUnsafe,    // settings that others than their owner could change
-};
-
-// Classic run-time error numbers, used where one fits. Engine errors carry the engine's own code.
-namespace errnum {
-inline constexpr long kInvalidProcedureCall = 5;
-inline constexpr long kOverflow = 6;
-inline constexpr long kTypeMismatch = 13;
-inline constexpr long kFileNotFound = 53;
-inline constexpr long kInputPastEndOfFile = 62;
-inline constexpr long kPermissionDenied = 70;
-inline constexpr long kPathFileAccessError = 75;
-inline constexpr long kInvalidUseOfNull = 94;
-inline constexpr long kRowCannotBeLocated = 3021;  // the current row is gone or cannot be found
-}  // namespace errnum
 
 class Error : public std::exception {
  public:

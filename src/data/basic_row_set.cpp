@@ -89,7 +89,7 @@ void BasicRowSet::MoveNext() {
   CheckOpen();
   CheckConnection();
   if (eof_) {
-    ThrowDatabaseError(kNoCurrentRow, "Cannot move to the next row: the row set is at its end");
+    ThrowDatabaseError(errnum::kNoCurrentRow, "Cannot move to the next row: the row set is at its end");
   }
   Update();
   bof_ = false;
@@ -108,7 +108,7 @@ void BasicRowSet::Close() {
 std::size_t BasicRowSet::IndexOf(std::string_view column) const {
   const auto found = index_.find(ToLowerAscii(column));
   if (found == index_.end()) {
-    ThrowDatabaseError(kItemNotFound, "Item cannot be found: the query returns no column '" +
+    ThrowDatabaseError(errnum::kItemNotFound, "Item cannot be found: the query returns no column '" +
                                           std::string(column) + "'");
   }
   return found->second;
@@ -116,14 +116,14 @@ std::size_t BasicRowSet::IndexOf(std::string_view column) const {
 
 void BasicRowSet::CheckOpen() const {
   if (closed_) {
-    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the row set is closed");
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the row set is closed");
   }
 }
 
 void BasicRowSet::CheckCurrentRow(std::string_view column) const {
   if (eof_ || bof_) {
     std::string what = column.empty() ? std::string() : " (column " + std::string(column) + ")";
-    ThrowDatabaseError(kNoCurrentRow, "There is no current row: the row set is at its end" + what);
+    ThrowDatabaseError(errnum::kNoCurrentRow, "There is no current row: the row set is at its end" + what);
   }
 }
 

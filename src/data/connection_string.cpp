@@ -23,7 +23,7 @@ std::chrono::seconds Seconds(const ConnectionString& parsed, std::string_view na
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
   if (error != std::errc() || end != text->data() + text->size() || seconds < low ||
       seconds > high) {
-    ThrowDatabaseError(kConnectionStringError, std::string(name) +
+    ThrowDatabaseError(errnum::kConnectionStringError, std::string(name) +
                                                    " must be a whole number of seconds from " +
                                                    std::to_string(low) + " to " +
                                                    std::to_string(high) + ", not '" + *text + "'");

@@ -9,7 +9,7 @@
 #include "base/clock.h"
 #include "mail/delivering_component.h"
 #include "run/command_line.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "run/main_sequence.h"
 #include "run/operator_commands.h"
 #include "run/program_identity.h"
@@ -17,8 +17,6 @@
 #include "run/watchdog.h"
 
 namespace {
-
-constexpr int kExitUsage = 64;  // EX_USAGE
 
 int Dispatch(const corvane::run::Command& command) {
   using corvane::run::CommandKind;
@@ -48,16 +46,16 @@ int main(int argc, char* argv[]) {
   if (const auto* usage = std::get_if<corvane::run::UsageError>(&parsed)) {
     std::cerr << corvane::run::kProgramName << ": " << corvane::run::OneLine(usage->what) << '\n'
               << corvane::run::UsageText();
-    return kExitUsage;
+    return corvane::exit_status::kUsage;
   }
   const auto& command = std::get<corvane::run::Command>(parsed);
   if (command.kind == corvane::run::CommandKind::kHelp) {
     std::cout << corvane::run::UsageText();
-    return corvane::run::kExitOk;
+    return corvane::exit_status::kOk;
   }
   if (command.kind == corvane::run::CommandKind::kVersion) {
     std::cout << corvane::run::kProgramName << ' ' << CORVANE_VERSION << '\n';
-    return corvane::run::kExitOk;
+    return corvane::exit_status::kOk;
   }
   try {
     return Dispatch(command);
@@ -66,6 +64,6 @@ int main(int argc, char* argv[]) {
     std::cerr << corvane::run::OneLine(std::string(corvane::run::kProgramName) + ": " +
                                        error.what())
               << '\n';
-    return corvane::run::kExitOsError;
+    return corvane::exit_status::kOsError;
   }
 }

@@ -9,7 +9,7 @@
 #include "data/connection_string.h"
 #include "data/database.h"
 #include "mail/transport/server_address.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "run/report.h"
 #include "run/settings_file.h"
 
@@ -82,11 +82,12 @@ int AtTheTop(const Surroundings& surroundings, RunState& state, const std::funct
     Report(surroundings.report, state, error.number(), error.description());
     return ExitStatusFor(error.kind());
   } catch (const std::bad_alloc&) {
-    Report(surroundings.report, state, 7, "Out of memory");
-    return kExitOsError;
+    Report(surroundings.report, state, errnum::kOutOfMemory, "Out of memory");
+    return exit_status::kOsError;
   } catch (const std::exception& unexpected) {
-    Report(surroundings.report, state, 51, std::string("Internal error: ") + unexpected.what());
-    return kExitSoftware;
+    Report(surroundings.report, state, errnum::kInternalError,
+           std::string("Internal error: ") + unexpected.what());
+    return exit_status::kSoftware;
   }
 }
 
@@ -101,7 +102,7 @@ int Main(const Surroundings& surroundings) {
       surroundings.report << "Application Already Running\n"
                           << "This application is already running.\n";
       surroundings.report.flush();
-      EndProcess(kExitAlreadyRunning);
+      EndProcess(exit_status::kAlreadyRunning);
     }
 
     state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
@@ -109,7 +110,7 @@ int Main(const Surroundings& surroundings) {
     state.form->EchoLogTo(surroundings.out);
     state.form->Load();  // its load handler ends the process
     state.form->Show();
-    return kExitOk;
+    return exit_status::kOk;
   });
 }
 

@@ -10,7 +10,7 @@
 #include "base/error.h"
 #include "base/text_form.h"
 #include "mail/compose/address_check.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -35,7 +35,7 @@ class Checklist {
       Line(name, "ok", check());
       return true;
     } catch (const Error& error) {
-      if (status_ == kExitOk) status_ = ExitStatusFor(error.kind());
+      if (status_ == exit_status::kOk) status_ = ExitStatusFor(error.kind());
       Line(name, "FAILED", Describe(state_, error.number(), error.description()));
       return false;
     }
@@ -55,7 +55,7 @@ class Checklist {
 
   std::ostream& out_;
   RunState& state_;
-  int status_ = kExitOk;
+  int status_ = exit_status::kOk;
 };
 
 std::vector<std::string> Addresses(const std::string& list, std::string_view what) {
@@ -121,7 +121,7 @@ int DryRun(const Surroundings& surroundings, mail::DeliveringMailComponent& mail
     state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, mail,
                                                  surroundings.clock, state.trace);
     state.form->Load();  // its load handler ends the process
-    return kExitOk;
+    return exit_status::kOk;
   });
 }
 
@@ -153,7 +153,7 @@ int TestMail(const Surroundings& surroundings, mail::DeliveringMailComponent& ma
                             state.secrets))
                      << '\n';
     surroundings.out.flush();
-    return kExitOk;
+    return exit_status::kOk;
   });
 }
 

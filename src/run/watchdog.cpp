@@ -12,7 +12,7 @@
 
 #include "base/error.h"
 #include "data/data_error.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -23,9 +23,6 @@ using std::chrono::steady_clock;
 
 // The watchdog looks at the clock at least this often; a limit is kept to within it.
 constexpr std::chrono::milliseconds kLookInterval{200};
-
-// "User interrupt occurred": the classic number for a run stopped from outside.
-constexpr long kUserInterrupt = 18;
 
 sigset_t TerminationSignals() {
   sigset_t set;
@@ -113,10 +110,10 @@ void Watchdog::Loop() {
         const int signal = static_cast<int>(info.ssi_signo);
         const char* name = sigabbrev_np(signal);
         EndRun(
-            kUserInterrupt,
+            errnum::kUserInterrupt,
             "User interrupt occurred: the run was stopped by " +
                 (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal)),
-            kExitSignalBase + signal);
+            exit_status::kSignalBase + signal);
       }
     }
     const auto now = steady_clock::now();
@@ -129,16 +126,16 @@ void Watchdog::Loop() {
     }
     if (wait.what != nullptr && now >= wait.deadline) {
       const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait.limit).count();
-      EndRun(data::kQueryTimeout,
+      EndRun(errnum::kQueryTimeout,
              "Timeout expired: " + std::string(wait.what) + " did not end within " +
                  std::to_string(seconds) + " seconds",
-             kExitTimedOut);
+             exit_status::kTimedOut);
     }
     if (now >= start_ + run_limit) {
-      EndRun(data::kQueryTimeout,
+      EndRun(errnum::kQueryTimeout,
              "Timeout expired: the run did not end within " + std::to_string(run_limit.count()) +
                  " seconds (Run Timeout)",
-             kExitTimedOut);
+             exit_status::kTimedOut);
     }
   }
 }

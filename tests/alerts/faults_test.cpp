@@ -11,7 +11,7 @@
 
 #include "fault_rows.h"
 #include "mail/delivering_component.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/loopback_socket.h"
 #include "support/program_folder.h"
@@ -92,7 +92,7 @@ TEST(FleetMailFaults, OnlyRowsWhoseMessagesWereAllAcceptedAreMarked) {
 
       const PassOutcome outcome = (harness.*pass.run)();
       ASSERT_TRUE(outcome.error) << "the pass must fail";
-      EXPECT_EQ(outcome.exit_status(), run::kExitMailFailed) << outcome.report();
+      EXPECT_EQ(outcome.exit_status(), exit_status::kMailFailed) << outcome.report();
       EXPECT_THAT(outcome.report(), HasSubstr(fault.in_report));
       EXPECT_THAT(outcome.report(), HasSubstr(server.host_port()));
       EXPECT_LT(outcome.report().size(), 1500u);
@@ -204,7 +204,7 @@ TEST(FleetMailFaults, TlsThatIsRequiredButRefusedOrMissingSendsNothing) {
     harness.LoadWindow(mail);
     const PassOutcome outcome = harness.SendTicketAlerts();
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.exit_status(), run::kExitMailFailed);
+    EXPECT_EQ(outcome.exit_status(), exit_status::kMailFailed);
     EXPECT_EQ(outcome.error->number(), CURLE_USE_SSL_FAILED) << outcome.report();
     EXPECT_THAT(outcome.report(), HasSubstr(in_report));
     EXPECT_THAT(outcome.report(), Not(HasSubstr("s3cret-pw")));
@@ -245,7 +245,7 @@ ProcessResult RunAgainst(const std::string& email_server, DateTime today) {
 
 void ExpectMailFailureReport(const ProcessResult& run, const std::string& server,
                              const std::string& in_report) {
-  EXPECT_EQ(run.exit_status, run::kExitMailFailed) << run.err;
+  EXPECT_EQ(run.exit_status, exit_status::kMailFailed) << run.err;
   EXPECT_THAT(run.err, HasSubstr("corvane-email-handler: run-time error "));
   EXPECT_THAT(run.err, HasSubstr(in_report));
   EXPECT_THAT(run.err, HasSubstr(server));

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "mail/delivering_component.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
@@ -180,7 +180,7 @@ TEST(HostileValues, ABusNameBecomesTheSubjectExactlyOrIsRefusedWhenItCannot) {
     harness.Load();
     const PassOutcome outcome = harness->SendTicketAlerts();
     ASSERT_TRUE(outcome.error) << "an unsafe subject must be refused";
-    EXPECT_EQ(outcome.exit_status(), run::kExitMailFailed);
+    EXPECT_EQ(outcome.exit_status(), exit_status::kMailFailed);
     EXPECT_EQ(outcome.error->number(), 5);
     EXPECT_THAT(outcome.report(), HasSubstr("subject"));
     EXPECT_THAT(outcome.report(), Not(HasSubstr("\n")));  // the report stays one line
@@ -217,7 +217,7 @@ TEST(HostileValues, AnAddressThatIsNoMailboxListIsRefusedAndNeverReachesTheServe
     harness.Load();
     const PassOutcome outcome = harness->SendTicketAlerts();
     ASSERT_TRUE(outcome.error) << "the address must be refused";
-    EXPECT_EQ(outcome.exit_status(), run::kExitMailFailed);
+    EXPECT_EQ(outcome.exit_status(), exit_status::kMailFailed);
     EXPECT_EQ(outcome.error->number(), 5);
     EXPECT_THAT(outcome.report(), HasSubstr("recipient address"));
     EXPECT_THAT(outcome.report(), Not(HasSubstr("\n")));
@@ -344,7 +344,7 @@ TEST(HostileValues, AnAlertRecipientCarryingAnExtraCommandEndsTheRunBeforeAnyCon
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
                         "dispatch@corvanetours.com\r\nRCPT TO:<evil@evil.test>", "7");
     const ProcessResult result = program.RunProgram();
-    EXPECT_EQ(result.exit_status, run::kExitMailFailed);
+    EXPECT_EQ(result.exit_status, exit_status::kMailFailed);
     EXPECT_THAT(result.err, HasSubstr("recipient address"));
     EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
     EXPECT_EQ(server.Messages().size(), 0u);

@@ -83,7 +83,7 @@ TEST_P(Company, MissingColumnIsADatabaseErrorNamingIt) {
       "INSERT INTO Company (ID, Name) VALUES (1, 'Corvane');");
   const Error e = LoadError();
   EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
-  EXPECT_EQ(e.number(), data::kItemNotFound);
+  EXPECT_EQ(e.number(), errnum::kItemNotFound);
   EXPECT_NE(e.description().find("Address1"), std::string::npos) << e.description();
 }
 

@@ -21,7 +21,7 @@
 #include "base/text_form.h"
 #include "data/connection_string.h"
 #include "mail/delivering_component.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/child_process.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
@@ -85,7 +85,7 @@ TEST(DatabaseFaults, AWriterHoldingTheFileAtTheMarkIsWaitedForThenTheRowStaysUnm
 
     const PassOutcome outcome = (db.harness().*pass.run)();
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
+    EXPECT_EQ(outcome.exit_status(), exit_status::kUnavailable) << outcome.report();
     EXPECT_EQ(outcome.error->number() & 0xFF, SQLITE_BUSY) << outcome.report();
     EXPECT_THAT(outcome.report(), HasSubstr("database is locked"));
     EXPECT_LT(outcome.took, kHangLimit);
@@ -148,7 +148,7 @@ TEST(DatabaseFaults, AReadOnlyDatabaseRefusesTheMarkOfARowAlreadySent) {
     return std::to_string(outcome.exit_status()) + "\n" + outcome.report();
   });
   ASSERT_EQ(status, 0) << report;
-  EXPECT_EQ(report.substr(0, report.find('\n')), std::to_string(run::kExitUnavailable)) << report;
+  EXPECT_EQ(report.substr(0, report.find('\n')), std::to_string(exit_status::kUnavailable)) << report;
   EXPECT_THAT(report, HasSubstr("readonly database"));
   EXPECT_EQ(db.server().Accepted().size(), 1u);  // sent, then the mark was refused
   EXPECT_EQ(db.harness().Marked("HexmileTicket"), std::vector<long long>{});
@@ -174,7 +174,7 @@ TEST_P(ServerFaults, AServerStoppedInThePassEndsItAndMarksNothingWrongly) {
     server.Restart();
 
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
+    EXPECT_EQ(outcome.exit_status(), exit_status::kUnavailable) << outcome.report();
     // The connection is gone: psqlODBC says so by its SQLSTATE, Connector/ODBC by an error of
     // its client library (2000-2999, 5000-5999: gone away, lost, a broken pipe, as the moment
     // falls) rather than of the server.
@@ -217,7 +217,7 @@ TEST_P(ServerFaults, ARowLockedByAnotherClientAtTheMarkIsWaitedForThenFails) {
   const PassOutcome outcome = (db.harness().*pass.run)();
   holder.Stop(SIGKILL);
   ASSERT_TRUE(outcome.error) << "the mark must not wait for ever";
-  EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
+  EXPECT_EQ(outcome.exit_status(), exit_status::kUnavailable) << outcome.report();
   // The run's own limit on the wait for a lock ended it: lock_not_available, or InnoDB's
   // innodb_lock_wait_timeout.
   if (GetParam() == Engine::kPostgres) {
@@ -249,7 +249,7 @@ TEST_P(EngineFaults, AMissingEmailSentColumnStopsThePassBeforeAnyMessage) {
     db.harness().LoadWindow(db.mail());
     const PassOutcome outcome = (db.harness().*pass.run)();
     ASSERT_TRUE(outcome.error);
-    EXPECT_EQ(outcome.exit_status(), run::kExitUnavailable) << outcome.report();
+    EXPECT_EQ(outcome.exit_status(), exit_status::kUnavailable) << outcome.report();
     EXPECT_THAT(Lower(outcome.report()), HasSubstr("emailsent"));
     EXPECT_EQ(db.server().Connections(), 0u);
   }
@@ -282,7 +282,7 @@ TEST(DatabaseFaults, ABrokenDatabaseFileEndsTheRunAndIsLeftAsItWas) {
     WriteFile(program / "fleet.db", c.bytes);
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
     const ProcessResult result = program.RunProgram("/", 60s);
-    EXPECT_EQ(result.exit_status, run::kExitUnavailable) << result.err;
+    EXPECT_EQ(result.exit_status, exit_status::kUnavailable) << result.err;
     EXPECT_THAT(result.err, HasSubstr("corvane-email-handler: run-time error "));
     EXPECT_THAT(result.err, HasSubstr(c.in_report));
     EXPECT_EQ(ReadFile(program / "fleet.db"), c.bytes) << "the file must not be changed";
@@ -295,7 +295,7 @@ TEST(DatabaseFaults, ABrokenDatabaseFileEndsTheRunAndIsLeftAsItWas) {
     fs::create_directory(program / "fleet.db");
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
     const ProcessResult result = program.RunProgram("/", 60s);
-    EXPECT_EQ(result.exit_status, run::kExitUnavailable) << result.err;
+    EXPECT_EQ(result.exit_status, exit_status::kUnavailable) << result.err;
     EXPECT_THAT(result.err, HasSubstr("fleet.db"));
     EXPECT_TRUE(fs::is_directory(program / "fleet.db"));
   }

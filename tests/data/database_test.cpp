@@ -45,7 +45,7 @@ TEST(CloseAndEnd, ClosesTheConnectionThenEndsTheProcess) {
     gConn->OpenRowSet("SELECT * FROM Bus");
     FAIL() << "the connection must be closed";
   } catch (const Error& e) {
-    EXPECT_EQ(e.number(), data::kObjectClosed);
+    EXPECT_EQ(e.number(), errnum::kObjectClosed);
   }
 }
 

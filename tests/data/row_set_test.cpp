@@ -98,10 +98,10 @@ TEST_P(RowSets, EmptyResultHasBothFlagsAndNoCurrentRow) {
   auto rs = conn->OpenRowSet("SELECT ID, Name FROM Bus");
   EXPECT_TRUE(rs->eof());
   EXPECT_TRUE(rs->bof());
-  EXPECT_EQ(ErrorNumber([&] { rs->Field("Name"); }), data::kNoCurrentRow);
-  EXPECT_EQ(ErrorNumber([&] { rs->MoveNext(); }), data::kNoCurrentRow);
+  EXPECT_EQ(ErrorNumber([&] { rs->Field("Name"); }), errnum::kNoCurrentRow);
+  EXPECT_EQ(ErrorNumber([&] { rs->MoveNext(); }), errnum::kNoCurrentRow);
   rs->Close();
-  EXPECT_EQ(ErrorNumber([&] { rs->eof(); }), data::kObjectClosed);
+  EXPECT_EQ(ErrorNumber([&] { rs->eof(); }), errnum::kObjectClosed);
 }
 
 TEST_P(RowSets, WalksEveryRowThenEndOfRows) {
@@ -131,7 +131,7 @@ TEST_P(RowSets, ColumnNamesIgnoreLetterCaseAndUnknownOnesAreNamed) {
     FAIL() << "an unknown column must fail";
   } catch (const Error& e) {
     EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
-    EXPECT_EQ(e.number(), data::kItemNotFound);
+    EXPECT_EQ(e.number(), errnum::kItemNotFound);
     EXPECT_NE(e.description().find("Plate"), std::string::npos);
   }
 }

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/loopback_socket.h"
 #include "support/pass_harness.h"
@@ -82,7 +82,7 @@ TEST_P(FrozenDatabase, BetweenTwoBalanceQueriesEndsTheRunAtTheStatementLimit) {
       smtp.Release();
       const ProcessResult ended = first.Wait(kHangLimit);
       ExpectOneLineReport(ended);
-      EXPECT_EQ(ended.exit_status, run::kExitTimedOut) << ended.err;
+      EXPECT_EQ(ended.exit_status, exit_status::kTimedOut) << ended.err;
       EXPECT_THAT(ended.err, MatchesRegex("corvane-email-handler: run-time error -2147217871: "
                                           "Timeout expired: the database statement did not end "
                                           "within 5 seconds \\[in CheckTourDrops, row TourID "
@@ -94,7 +94,7 @@ TEST_P(FrozenDatabase, BetweenTwoBalanceQueriesEndsTheRunAtTheStatementLimit) {
     }
     if (whole_server) server.Thaw();
     const ProcessResult next = program.RunProgram();
-    EXPECT_EQ(next.exit_status, run::kExitOk) << next.err;
+    EXPECT_EQ(next.exit_status, exit_status::kOk) << next.err;
     EXPECT_EQ(smtp.Accepted().size(), 3u);
   });
 }
@@ -115,7 +115,7 @@ TEST(RunLimit, EndsARunThatWaitsLongerThanItAllows) {
                         "dispatch@corvanetours.com", "7");
     const ProcessResult result = program.RunProgram("/", kHangLimit);
     smtp.Release();
-    EXPECT_EQ(result.exit_status, run::kExitTimedOut) << result.err;
+    EXPECT_EQ(result.exit_status, exit_status::kTimedOut) << result.err;
     EXPECT_THAT(result.err, HasSubstr("Timeout expired: the run did not end within 10 seconds "
                                       "(Run Timeout) [in CheckTourDrops, row TourID 1]"));
     EXPECT_TRUE(smtp.Accepted().empty());
@@ -133,7 +133,7 @@ TEST(SilentDatabase, AListenerThatNeverAnswersEndsTheConnectWithinItsLimit) {
   const ProcessResult result = program.RunProgram("/", kHangLimit);
   // psqlODBC's own login timeout (8 s) ends it with the driver's message; were the driver to
   // wait on, the watchdog would at 10 s.
-  EXPECT_THAT(result.exit_status, ::testing::AnyOf(run::kExitUnavailable, run::kExitTimedOut))
+  EXPECT_THAT(result.exit_status, ::testing::AnyOf(exit_status::kUnavailable, exit_status::kTimedOut))
       << result.err;
   EXPECT_THAT(result.err, HasSubstr("[in OpenDatabase]"));
   pollfd pending{silent.fd(), POLLIN, 0};

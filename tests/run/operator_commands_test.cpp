@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
@@ -60,7 +60,7 @@ TEST(Check, PassesOnTheDemoAndTouchesNothing) {
   UseDemo(program, "pickup:outbox");
   const std::string before = ReadFile(program / "fleet.db");
   const ProcessResult result = program.RunCommand({"--check"});
-  EXPECT_EQ(result.exit_status, run::kExitOk) << result.out << result.err;
+  EXPECT_EQ(result.exit_status, exit_status::kOk) << result.out << result.err;
   const std::vector<CheckLine> lines = CheckLines(result.out);
   ASSERT_EQ(lines.size(), kItems.size()) << result.out;
   for (std::size_t i = 0; i < kItems.size(); ++i) {
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BrokenPiece{"WrongDatabasePath",
                     "database",
-                    run::kExitUnavailable,
+                    exit_status::kUnavailable,
                     "nowhere.db",
                     [](ProgramFolder& p, const SmtpServer&) {
                       p.WriteConfig("Provider=SQLite;Data Source=nowhere.db;",
@@ -140,7 +140,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"MissingColumn",
                     "schema",
-                    run::kExitUnavailable,
+                    exit_status::kUnavailable,
                     "EmailDriver",
                     [](ProgramFolder& p, const SmtpServer&) {
                       ExecSqlite(p / "fleet.db",
@@ -149,7 +149,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"EmptyCompanyTable",
                     "Company row",
-                    run::kExitConfig,
+                    exit_status::kConfig,
                     "Company table has no row",
                     [](ProgramFolder& p, const SmtpServer&) {
                       ExecSqlite(p / "fleet.db", "DELETE FROM Company;");
@@ -157,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"DaysThatAreNoNumber",
                     "settings",
-                    run::kExitDataError,
+                    exit_status::kDataError,
                     "Type mismatch",
                     [](ProgramFolder& p, const SmtpServer&) {
                       p.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
@@ -166,7 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"ServerRefusesTheRecipient",
                     "mail server",
-                    run::kExitMailFailed,
+                    exit_status::kMailFailed,
                     "550",
                     [](ProgramFolder& p, const SmtpServer&) {
                       p.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
@@ -174,7 +174,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {}},
         BrokenPiece{
-            "WrongPassword", "mail server", run::kExitMailFailed, "535",
+            "WrongPassword", "mail server", exit_status::kMailFailed, "535",
             [](ProgramFolder& p, const SmtpServer& smtp) {
               ExecSqlite(p / "fleet.db",
                          "UPDATE Company SET EmailServer = 'smtp://alerts:"
@@ -222,12 +222,12 @@ TEST(DryRun, ShowsExactlyTheMessagesARunSendsAndSendsNothing) {
     ProgramFolder program;
     UseDemo(program, smtp.host_port(), "dispatch@corvanetours.com; Yard <yard@corvanetours.com>");
     const ProcessResult dry = program.RunCommand({"--dry-run"});
-    EXPECT_EQ(dry.exit_status, run::kExitOk) << dry.err;
+    EXPECT_EQ(dry.exit_status, exit_status::kOk) << dry.err;
     EXPECT_TRUE(smtp.Commands().empty()) << "a dry run must not even connect";
     const std::vector<Previewed> previews = Previews(dry.out);
 
     const ProcessResult real = program.RunProgram();
-    EXPECT_EQ(real.exit_status, run::kExitOk) << real.err;
+    EXPECT_EQ(real.exit_status, exit_status::kOk) << real.err;
     const std::vector<ReceivedMessage> sent = smtp.Messages();
     ASSERT_EQ(previews.size(), sent.size());
     ASSERT_EQ(sent.size(), 5u);  // the demo's alerts
@@ -247,7 +247,7 @@ TEST(TestMail, ArrivesFromTheConfiguredSenderAndShowsTheServersReply) {
   ProgramFolder program;
   UseDemo(program, smtp.host_port());
   const ProcessResult result = program.RunCommand({"--test-mail", "Ops <ops@corvanetours.com>"});
-  EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+  EXPECT_EQ(result.exit_status, exit_status::kOk) << result.err;
   EXPECT_THAT(result.out, StartsWith("sent to Ops <ops@corvanetours.com> through " +
                                      smtp.host_port() + ": 250 "));
   const std::vector<ReceivedMessage> sent = smtp.Messages();
@@ -264,7 +264,7 @@ TEST(RunOutput, IsExactlyTheLogLinesAsTheyAreAdded) {
                                  OneOpenTourSql(today));
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
     const ProcessResult result = program.RunProgram();
-    EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+    EXPECT_EQ(result.exit_status, exit_status::kOk) << result.err;
     EXPECT_THAT(result.out,
                 ::testing::MatchesRegex("Tour Alert: Open Invoice for Tour Drop Hill "
                                         "Country Seniors\t\tCapitol Day Trip\t\t\t[0-9/]+ "

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/loopback_socket.h"
 #include "support/pass_harness.h"
@@ -42,7 +42,7 @@ TEST(SettingsAsWritten, SeveralRecipientsANameFormAndPaddedValuesWorkEndToEnd) {
         "Yard <yard@corvanetours.com>  ",
         "7");
     const ProcessResult result = program.RunProgram();
-    EXPECT_EQ(result.exit_status, run::kExitOk) << result.err;
+    EXPECT_EQ(result.exit_status, exit_status::kOk) << result.err;
     const std::vector<ReceivedMessage> sent = smtp.Messages();
     ASSERT_EQ(sent.size(), 1u);  // one message, one RCPT per recipient
     EXPECT_EQ(sent[0].recipients,
@@ -65,7 +65,7 @@ TEST(SettingsAsWritten, AListWithOneBadAddressSendsNothing) {
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;",
                         "dispatch@corvanetours.com; dispatch office", "7");
     const ProcessResult result = program.RunProgram();
-    EXPECT_EQ(result.exit_status, run::kExitMailFailed);
+    EXPECT_EQ(result.exit_status, exit_status::kMailFailed);
     EXPECT_THAT(result.err, HasSubstr("recipient address"));
     EXPECT_THAT(result.err, HasSubstr("dispatch office"));
     EXPECT_TRUE(smtp.Commands().empty()) << "nothing may reach the server";
@@ -103,7 +103,7 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
     fix = "chmod go-w " + program.path().string();
   }
   const ProcessResult result = program.RunProgram();
-  EXPECT_EQ(result.exit_status, run::kExitUnsafeSettings) << result.err;
+  EXPECT_EQ(result.exit_status, exit_status::kUnsafeSettings) << result.err;
   EXPECT_THAT(result.err, HasSubstr("run-time error 70: Permission denied"));
   EXPECT_THAT(result.err, HasSubstr(fix));
   EXPECT_THAT(result.err, HasSubstr("[in ReadConfig]"));

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/child_process.h"
 #include "support/local_day.h"
 #include "support/pass_harness.h"
@@ -104,7 +104,7 @@ TEST_P(CronRun, GivesTheSameResultAsAnInteractiveRun) {
                            {"PWD", program.path().string()}};
     const ProcessResult shell = testing::Run({program.executable().string()}, interactive);
 
-    EXPECT_EQ(cron.exit_status, run::kExitOk) << cron.err;
+    EXPECT_EQ(cron.exit_status, exit_status::kOk) << cron.err;
     EXPECT_EQ(shell.exit_status, cron.exit_status) << shell.err;
     EXPECT_EQ(shell.err, cron.err);
     EXPECT_EQ(WithoutLogTimes(shell.out), WithoutLogTimes(cron.out));
@@ -140,7 +140,7 @@ TEST_P(Signals, StopWhileSendingEndsTheRunWithAReportAndTheNextRunStarts) {
     ASSERT_TRUE(server.WaitUntilHolding(60s)) << "the run never reached its first DATA";
     const int status = first.Stop(signal);
     const ProcessResult ended = first.Wait(5s);
-    EXPECT_EQ(status, run::kExitSignalBase + signal);
+    EXPECT_EQ(status, exit_status::kSignalBase + signal);
     EXPECT_EQ(ended.signal, 0);
     EXPECT_THAT(ended.err, ::testing::MatchesRegex("corvane-email-handler: run-time error 18: User "
                                                    "interrupt occurred: the run was stopped by "
@@ -154,7 +154,7 @@ TEST_P(Signals, StopWhileSendingEndsTheRunWithAReportAndTheNextRunStarts) {
     EXPECT_FALSE(fs::exists(program / "fleet.db-journal"));
     // The kernel dropped the lock with the process: the next run is not refused.
     const ProcessResult next = program.RunProgram();
-    EXPECT_EQ(next.exit_status, run::kExitOk) << next.err;
+    EXPECT_EQ(next.exit_status, exit_status::kOk) << next.err;
     EXPECT_EQ(server.Accepted().size(), 2u);
   });
 }
@@ -196,7 +196,7 @@ TEST(SingleInstance, FiftyStartedAtOnceRunExactlyOnce) {
         continue;
       }
       const ProcessResult refused = run->Wait(5s);
-      EXPECT_EQ(refused.exit_status, run::kExitAlreadyRunning) << refused.err;
+      EXPECT_EQ(refused.exit_status, exit_status::kAlreadyRunning) << refused.err;
       EXPECT_EQ(refused.err, kAlreadyRunning);
       EXPECT_EQ(refused.out, "");
     }
@@ -205,7 +205,7 @@ TEST(SingleInstance, FiftyStartedAtOnceRunExactlyOnce) {
 
     server.Release();
     const ProcessResult won = winner->Wait(60s);
-    EXPECT_EQ(won.exit_status, run::kExitOk) << won.err;
+    EXPECT_EQ(won.exit_status, exit_status::kOk) << won.err;
     EXPECT_EQ(server.Accepted().size(), 2u);
     EXPECT_EQ(server.Connections(), 1u);
   });

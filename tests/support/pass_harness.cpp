@@ -6,13 +6,13 @@
 #include "base/text_form.h"
 #include "data/company.h"
 #include "data/database.h"
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/form1_probe.h"
 
 namespace corvane::testing {
 
 int PassOutcome::exit_status() const {
-  return error ? run::ExitStatusFor(error->kind()) : run::kExitOk;
+  return error ? ExitStatusFor(error->kind()) : exit_status::kOk;
 }
 
 std::string PassOutcome::report() const {

@@ -53,7 +53,7 @@ OdbcConnection::~OdbcConnection() {
 std::unique_ptr<RowSet> OdbcConnection::OpenRowSet(std::string_view query,
                                                    std::span<const Value> parameters) {
   if (!session_) {
-    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
   }
   const std::string sql = AdaptQuery(query, session_->dialect());
   const BoundedWait wait = session_->StatementWait();

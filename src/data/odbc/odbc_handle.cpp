@@ -17,7 +17,7 @@ OdbcHandle::OdbcHandle(SQLSMALLINT type, SQLHANDLE parent, SQLSMALLINT parent_ty
   if (!Succeeded(ret)) {
     handle_ = SQL_NULL_HANDLE;
     if (parent == SQL_NULL_HANDLE) {
-      ThrowDatabaseError(kProviderError, "Cannot start the ODBC driver manager (no environment)");
+      ThrowDatabaseError(errnum::kProviderError, "Cannot start the ODBC driver manager (no environment)");
     }
     ThrowOdbcError(parent_type, parent, ret, "allocating an ODBC handle");
   }
@@ -59,7 +59,7 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
   if (records.empty()) {
     records = ret == SQL_INVALID_HANDLE ? "invalid handle" : "the driver gave no diagnostics";
   }
-  ThrowDatabaseError(number != 0 ? number : kProviderError,
+  ThrowDatabaseError(number != 0 ? number : errnum::kProviderError,
                      "ODBC error while " + std::string(doing) + ": " + records);
 }
 

@@ -102,7 +102,7 @@ void OdbcSession::Close() noexcept {
 
 void OdbcSession::CheckOpen() const {
   if (!login_.connected)
-    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
 }
 
 std::vector<std::string> OdbcSession::InstalledDrivers() {

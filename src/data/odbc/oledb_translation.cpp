@@ -24,7 +24,7 @@ bool IsTrue(std::string_view value) {
 }
 
 [[noreturn]] void Fail(const std::string& message) {
-  throw Error(ErrorKind::kDatabase, kConnectionStringError, message);
+  throw Error(ErrorKind::kDatabase, errnum::kConnectionStringError, message);
 }
 
 bool IsOneOf(std::string_view name, std::initializer_list<std::string_view> names) {

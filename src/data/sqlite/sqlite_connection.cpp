@@ -21,7 +21,7 @@ std::chrono::milliseconds BusyTimeout(const ConnectionString& parsed,
   long long ms = -1;
   const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), ms);
   if (error != std::errc() || end != text->data() + text->size() || ms < 0 || ms > 2'000'000'000) {
-    ThrowDatabaseError(kConnectionStringError,
+    ThrowDatabaseError(errnum::kConnectionStringError,
                        "Busy Timeout must be a number of milliseconds, not '" + *text + "'");
   }
   return std::chrono::milliseconds(ms);
@@ -38,7 +38,7 @@ SqliteConnection::SqliteConnection(const ConnectOptions& options) {
   const ConnectionString parsed = ConnectionString::Parse(options.connection_string);
   const auto source = parsed.Find("Data Source");
   if (!source || source->empty()) {
-    ThrowDatabaseError(kConnectionStringError,
+    ThrowDatabaseError(errnum::kConnectionStringError,
                        "The SQLite connection string names no Data Source (the database file)");
   }
   std::filesystem::path file(*source);
@@ -56,7 +56,7 @@ SqliteConnection::~SqliteConnection() {
 std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
                                                      std::span<const Value> parameters) {
   if (!database_) {
-    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
   }
   // SQLite has no TOP, and holds dates as ISO text, which compares right only with ISO literals.
   std::string sql = AdaptQuery(query, Dialect{.has_top = false, .iso_date_literals = true});

@@ -59,7 +59,7 @@ void SqliteDatabase::Close() {
 
 void SqliteDatabase::CheckOpen() const {
   if (closed_)
-    ThrowDatabaseError(kObjectClosed, "Operation is not allowed: the connection is closed");
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
 }
 
 SqliteStatementPtr SqliteDatabase::Take(const std::string& sql) {
@@ -148,7 +148,7 @@ void SqliteDatabase::Check(int rc, std::string_view doing) const {
 
 void SqliteDatabase::Fail(int rc, std::string_view doing) const {
   if (rc == SQLITE_INTERRUPT && interrupted_) {
-    ThrowDatabaseError(kQueryTimeout, "Query timeout expired: " + std::string(doing) +
+    ThrowDatabaseError(errnum::kQueryTimeout, "Query timeout expired: " + std::string(doing) +
                                           " did not end within " +
                                           std::to_string(EngineLimit(statement_limit_).count()) +
                                           " seconds (Command Timeout)");

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <string>
 
-#include "run/exit_status.h"
+#include "base/status_codes.h"
 #include "support/loopback_socket.h"
 #include "support/program_folder.h"
 #include "support/smtp_server.h"
@@ -54,7 +54,7 @@ TEST(FreeTds, AnOleDbSettingsStringReachesTheRealDriverWhoseRefusalIsReported) {
   options.set_env["TDSDUMP"] = (odbc / "tds.log").string();
 
   const ProcessResult result = testing::Run({program.executable().string()}, options);
-  EXPECT_EQ(result.exit_status, run::kExitUnavailable) << result.err;
+  EXPECT_EQ(result.exit_status, exit_status::kUnavailable) << result.err;
   ExpectOneLineReport(result);
   EXPECT_THAT(result.err, HasSubstr("[FreeTDS][SQL Server]Unable to connect"));
   EXPECT_THAT(result.err, HasSubstr("[in OpenDatabase]"));
