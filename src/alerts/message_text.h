@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "base/date_time.h"
+#include "base/one_line.h"
 #include "base/text_form.h"
 
 namespace corvane::alerts {
@@ -32,11 +33,13 @@ class MessageBody {
   std::string text_;
 };
 
-// `head`, two TABs, `name`, three TABs, the date and time in their general form, CR LF.
+// `head`, two TABs, `name`, three TABs, the date and time in their general form, CR LF. Head
+// and name carry database values: each is shown on one line (OneLineText), so an alert is one
+// line of the log whatever its row holds.
 inline std::string LogLine(std::string_view head, std::string_view name, DateTime now) {
-  std::string line(head);
+  std::string line = OneLineText(head);
   line += "\t\t";
-  line += name;
+  line += OneLineText(name);
   line += "\t\t\t";
   line += GeneralDate(now);
   line += kCrLf;

@@ -5,6 +5,7 @@
 #include "alerts/fleet_actions.h"
 #include "alerts/fleet_tickets.h"
 #include "alerts/tour_drops.h"
+#include "base/one_line.h"
 #include "base/process_end.h"
 #include "data/database.h"
 
@@ -72,7 +73,8 @@ void Form1::AppendLine(std::string_view line) {
   if (log_echo_ != nullptr) {
     std::string_view shown = line;
     if (shown.ends_with("\r\n")) shown.remove_suffix(2);
-    *log_echo_ << shown << '\n';
+    // One output line per log line, whatever a caller put in it; its TABs are the log's own.
+    *log_echo_ << OneLineText(shown, Tabs::kKeep) << '\n';
     log_echo_->flush();  // a run ended by its watchdog loses nothing already logged
   }
 }
