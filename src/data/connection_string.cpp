@@ -1,6 +1,8 @@
 #include "data/connection_string.h"
 
+#include <algorithm>
 #include <charconv>
+#include <utility>
 
 #include "base/ascii.h"
 #include "data/data_error.h"
@@ -14,6 +16,44 @@ std::string_view Trim(std::string_view text) {
 }
 
 constexpr std::string_view kProgramPartNames[] = {"Command Timeout", "Run Timeout"};
+constexpr std::string_view kPasswordNames[] = {"pwd", "password"};
+
+struct WrittenValue {
+  std::string value;  // unquoted
+  std::size_t begin;  // where it is written: [begin, end), quotes included
+  std::size_t end;
+};
+
+// The value written from `i` on (just after its '='). Blanks and line ends before it are
+// skipped. A value opened by '"', '\'' or '{' may hold ';' and runs to its closer, which is
+// escaped by doubling it, or to the end of the text; any other runs to the next ';'.
+WrittenValue ReadValue(std::string_view text, std::size_t i) {
+  while (i < text.size() && IsBlankOrLineEnd(text[i])) ++i;
+  WrittenValue out{{}, i, i};
+  const char opener = i < text.size() ? text[i] : '\0';
+  const char closer = opener == '{' ? '}' : opener;
+  if (opener == '"' || opener == '\'' || opener == '{') {
+    ++i;
+    while (i < text.size()) {
+      if (text[i] == closer) {
+        if (i + 1 < text.size() && text[i + 1] == closer) {
+          out.value.push_back(closer);
+          i += 2;
+          continue;
+        }
+        ++i;
+        break;
+      }
+      out.value.push_back(text[i++]);
+    }
+    out.end = i;
+  } else {
+    const std::size_t semicolon = text.find(';', i);
+    out.end = semicolon == std::string_view::npos ? text.size() : semicolon;
+    out.value = std::string(Trim(text.substr(i, out.end - i)));
+  }
+  return out;
+}
 
 std::chrono::seconds Seconds(const ConnectionString& parsed, std::string_view name,
                              std::chrono::seconds fallback, long long low, long long high) {
@@ -47,33 +87,10 @@ ConnectionString ConnectionString::Parse(std::string_view text) {
     }
     ConnectionPart part;
     part.name = std::string(Trim(text.substr(i, equals - i)));
-    i = equals + 1;
-    while (i < text.size() && IsBlankOrLineEnd(text[i])) ++i;
-    // A quoted value may hold ';'. The closer is escaped by doubling it.
-    const char opener = i < text.size() ? text[i] : '\0';
-    const char closer = opener == '{' ? '}' : opener;
-    if (opener == '"' || opener == '\'' || opener == '{') {
-      ++i;
-      while (i < text.size()) {
-        if (text[i] == closer) {
-          if (i + 1 < text.size() && text[i + 1] == closer) {
-            part.value.push_back(closer);
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        part.value.push_back(text[i++]);
-      }
-      const std::size_t end = text.find(';', i);  // anything after the closing quote is dropped
-      i = end == std::string_view::npos ? text.size() : end + 1;
-    } else {
-      const std::size_t end = text.find(';', i);
-      const std::size_t stop = end == std::string_view::npos ? text.size() : end;
-      part.value = std::string(Trim(text.substr(i, stop - i)));
-      i = end == std::string_view::npos ? text.size() : end + 1;
-    }
+    WrittenValue value = ReadValue(text, equals + 1);
+    part.value = std::move(value.value);
+    const std::size_t end = text.find(';', value.end);  // anything after a closing quote is dropped
+    i = end == std::string_view::npos ? text.size() : end + 1;
     if (!part.name.empty()) result.parts_.push_back(std::move(part));
   }
   return result;
@@ -85,6 +102,36 @@ std::optional<std::string> ConnectionString::Find(std::string_view name) const {
     if (EqualsNoCase(part.name, Trim(name))) found = part.value;
   }
   return found;
+}
+
+std::string MaskPasswordValues(std::string_view text, std::string_view mask) {
+  // Every place a password name could start is read on its own, so a name inside another value
+  // cannot hide a later part: the value spans found are joined before masking.
+  std::vector<std::pair<std::size_t, std::size_t>> spans;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i > 0 && IsAsciiAlnum(text[i - 1])) continue;
+    for (const std::string_view name : kPasswordNames) {
+      if (!StartsWithNoCase(text.substr(i), name)) continue;
+      std::size_t j = i + name.size();
+      while (j < text.size() && IsBlankOrLineEnd(text[j])) ++j;
+      if (j >= text.size() || text[j] != '=') continue;
+      const WrittenValue value = ReadValue(text, j + 1);
+      if (value.end > value.begin) spans.emplace_back(value.begin, value.end);
+    }
+  }
+  std::sort(spans.begin(), spans.end());
+  std::string out;
+  std::size_t copied = 0;
+  for (std::size_t k = 0; k < spans.size();) {
+    const std::size_t begin = spans[k].first;
+    std::size_t end = spans[k].second;
+    for (++k; k < spans.size() && spans[k].first <= end; ++k) end = std::max(end, spans[k].second);
+    out.append(text.substr(copied, begin - copied));
+    out += mask;
+    copied = end;
+  }
+  out.append(text.substr(copied));
+  return out;
 }
 
 std::string OdbcPart(std::string_view name, std::string_view value) {

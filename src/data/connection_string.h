@@ -45,6 +45,13 @@ ProgramParts ReadProgramParts(std::string_view connection_string);
 // The string without the program's own parts (unchanged when it has none).
 std::string WithoutProgramParts(std::string_view connection_string);
 
+// `text` with the value of every PWD= and Password= part (any letter case, blanks around '=')
+// shown as `mask`, each value read as Parse reads it: quoted or braced to its closer (a doubled
+// closer inside), unterminated to the end of the text, plain to the next ';'. The text need not
+// be a connection string (a driver's message may quote one): a name is looked for wherever a
+// word starts, and the rest of the text stays as it is.
+std::string MaskPasswordValues(std::string_view text, std::string_view mask);
+
 // An ODBC "name=value;" part, the value braced when it needs it ({a;b} with '}' doubled).
 std::string OdbcPart(std::string_view name, std::string_view value);
 

@@ -1,6 +1,8 @@
-// The run's reports on standard error: always one line, never a secret. A driver's or server's
-// text may hold line breaks and tabs of its own, and a connection string echoed in a message
-// holds the password part: both are mended here, the one place every report passes through.
+// The run's reports on standard error: always one line, never a secret. A report is built from
+// its parts: the program's own prefix and words, and the texts from outside (the description,
+// which may quote a driver's or server's message, and the row being handled). Only those are
+// mended here, the one place every report passes through: their line breaks, tabs and other
+// control characters (base/one_line.h), and their secrets.
 #pragma once
 
 #include <span>
@@ -11,16 +13,16 @@ namespace corvane::run {
 
 inline constexpr std::string_view kProgramName = "corvane-email-handler";
 
-// `text` on one line: each run of line breaks and tabs becomes one blank, any other control
-// character a \xNN escape; blanks at the ends go.
+// `text` on one line (OneLineText), without blanks at the ends.
 std::string OneLine(std::string_view text);
 
-// `text` with the value of every PWD= and Password= part (up to the next ';') and every one of
-// `secrets` (where not empty) shown as "****".
+// `text` with the value of every PWD= and Password= part, read as a connection string reads it
+// (data/connection_string.h), and every one of `secrets` (where not empty) shown as "****".
 std::string MaskSecrets(std::string_view text, std::span<const std::string> secrets);
 
 // "corvane-email-handler: run-time error <number>: <description> [in <where>]" and a line
-// feed, on one line and with the secrets masked.
+// feed, on one line. `where` is "<stage>" or "<stage>, row <row>"; the description and the row
+// are masked, the prefix and the stage are the program's own and shown as they are.
 std::string ReportLine(long number, std::string_view description, std::string_view where,
                        std::span<const std::string> secrets);
 
