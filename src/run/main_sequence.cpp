@@ -46,7 +46,7 @@ void OpenDatabaseStage(const Surroundings& surroundings, RunState& state) {
 void LoadCompanyStage(RunState& state) {
   state.trace.Stage("LoadCompany");
   data::LoadCompany(*state.gConn, state.settings);
-  state.AddSecret(std::string(mail::WrittenPassword(state.settings.gEmailServer)));
+  for (std::string& text : mail::PasswordTexts(state.settings.gEmailServer)) state.AddSecret(text);
   if (!state.settings.company_loaded) {
     // Without the Company row there is no mail server and no sender to work with.
     throw Error(ErrorKind::kSettings, errnum::kRowCannotBeLocated,

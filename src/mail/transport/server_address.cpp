@@ -13,9 +13,9 @@ constexpr std::string_view kWhat = "mail server";
 constexpr int kSmtpPort = 25;
 constexpr int kSmtpsPort = 465;
 
-// The server text for an error message, with the password of a URL's user part masked.
+// The server text for an error message, with the password of its user part masked.
 std::string Shown(std::string_view text) {
-  const std::string_view password = WrittenPassword(text);
+  const std::string_view password = FindCredentials(text).password;
   if (password.empty()) return Quoted(text);
   const std::size_t at = static_cast<std::size_t>(password.data() - text.data());
   return Quoted(std::string(text.substr(0, at)) + "****" +
@@ -75,19 +75,29 @@ int HexValue(char c) {
   return -1;
 }
 
-std::string PercentDecode(std::string_view encoded, std::string_view text) {
+// `encoded` with each %XX undone; a '%' not followed by two hex digits stays as it is and
+// makes `complete` false.
+std::string PercentDecoded(std::string_view encoded, bool& complete) {
+  complete = true;
   std::string out;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    if (encoded[i] != '%') {
+    const int high = encoded[i] == '%' && i + 2 < encoded.size() ? HexValue(encoded[i + 1]) : -1;
+    const int low = high >= 0 ? HexValue(encoded[i + 2]) : -1;
+    if (low < 0) {
+      complete = complete && encoded[i] != '%';
       out += encoded[i];
       continue;
     }
-    const int high = i + 2 < encoded.size() ? HexValue(encoded[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(encoded[i + 2]) : -1;
-    if (low < 0) ThrowRefused(kWhat, Shown(text) + " has a bad %-escape in its credentials");
     out += static_cast<char>(high * 16 + low);
     i += 2;
   }
+  return out;
+}
+
+std::string PercentDecode(std::string_view encoded, std::string_view text) {
+  bool complete = true;
+  const std::string out = PercentDecoded(encoded, complete);
+  if (!complete) ThrowRefused(kWhat, Shown(text) + " has a bad %-escape in its credentials");
   if (out.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
     ThrowRefused(kWhat, "credentials contain a line break or NUL");
   }
@@ -100,17 +110,14 @@ void ParseUrl(std::string_view rest, std::string_view text, ServerAddress& out) 
   if (slash != std::string_view::npos && rest.substr(slash) != "/") {
     ThrowRefused(kWhat, Shown(text) + " has a path or query; only scheme://host:port is used");
   }
-  const std::size_t at = authority.rfind('@');
-  if (at != std::string_view::npos) {
-    const std::string_view userinfo = authority.substr(0, at);
-    const std::size_t colon = userinfo.find(':');
-    out.user = PercentDecode(userinfo.substr(0, colon), text);
+  // Read as masking reads it, so what is masked is what is used.
+  const WrittenCredentials credentials = FindCredentials(text);
+  if (credentials.present) {
+    out.user = PercentDecode(credentials.user, text);
     if (out.user.empty()) ThrowRefused(kWhat, Shown(text) + " has an empty user name");
-    if (colon != std::string_view::npos) {
-      out.password = PercentDecode(userinfo.substr(colon + 1), text);
-    }
+    out.password = PercentDecode(credentials.password, text);
     out.has_credentials = true;
-    authority = authority.substr(at + 1);
+    authority = authority.substr(authority.rfind('@') + 1);
   }
   ParseHostPort(authority, text, out);
 }
@@ -137,13 +144,49 @@ std::string ServerAddress::Describe() const {
   return url;
 }
 
-std::string_view WrittenPassword(std::string_view server_text) {
-  const std::size_t scheme = server_text.find("://");
-  const std::size_t at = server_text.rfind('@');
-  if (scheme == std::string_view::npos || at == std::string_view::npos || at < scheme) return {};
-  const std::size_t colon = server_text.find(':', scheme + 3);
-  if (colon == std::string_view::npos || colon > at) return {};
-  return server_text.substr(colon + 1, at - colon - 1);
+WrittenCredentials FindCredentials(std::string_view server_text) {
+  std::string_view rest = TrimBlanks(server_text);
+  if (StartsWithNoCase(rest, "pickup:")) return {};
+  std::size_t scheme = 0;
+  for (const std::string_view name : {std::string_view("smtps"), std::string_view("smtp")}) {
+    if (!StartsWithNoCase(rest, name)) continue;
+    std::size_t end = name.size();
+    if (end < rest.size() && rest[end] == ':') ++end;
+    while (end < rest.size() && rest[end] == '/') ++end;
+    if (end > name.size()) scheme = end;  // a slip such as "smtp:" or "smtp//" still is one
+    break;
+  }
+  const std::size_t at = rest.rfind('@');
+  if (at == std::string_view::npos) return {};
+  if (scheme == 0) {
+    const std::size_t other = rest.substr(0, at).find("://");
+    if (other != std::string_view::npos) scheme = other + 3;
+  }
+  if (scheme > at) return {};
+  const std::string_view userinfo = rest.substr(scheme, at - scheme);
+  const std::size_t colon = userinfo.find(':');
+  WrittenCredentials out;
+  out.present = true;
+  out.user = userinfo.substr(0, colon);
+  if (colon != std::string_view::npos) out.password = userinfo.substr(colon + 1);
+  return out;
+}
+
+std::vector<std::string> PasswordTexts(std::string_view server_text) {
+  const std::string_view written = FindCredentials(server_text).password;
+  if (written.empty()) return {};
+  bool complete = true;
+  std::vector<std::string> texts;
+  for (const std::string& form : {std::string(written), PercentDecoded(written, complete)}) {
+    // Also as a mail error quotes it (a server's reply that echoes it, for one).
+    const std::string quoted = Quoted(form);
+    for (std::string text : {form, quoted.substr(1, quoted.size() - 2)}) {
+      if (std::find(texts.begin(), texts.end(), text) == texts.end()) {
+        texts.push_back(std::move(text));
+      }
+    }
+  }
+  return texts;
 }
 
 ServerAddress ParseServerAddress(std::string_view text,
