@@ -32,7 +32,7 @@ void RunState::AddSecret(std::string secret) {
 
 void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
   state.trace.Stage("ReadConfig");
-  ReadConfig(surroundings.program_folder, state.settings);
+  ReadConfig(surroundings.program_folder, surroundings.executable, state.settings);
 }
 
 void OpenDatabaseStage(const Surroundings& surroundings, RunState& state) {

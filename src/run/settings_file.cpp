@@ -1,7 +1,6 @@
 #include "run/settings_file.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include "base/ascii.h"
 #include "base/error.h"
 #include "base/file_descriptor.h"
+#include "base/owner_check.h"
 
 namespace corvane::run {
 
@@ -77,40 +77,11 @@ class ItemReader {
               "Path/File access error: " + path.string() + ": " + std::strerror(error));
 }
 
-std::string UserName(uid_t uid) {
-  passwd entry{};
-  passwd* found = nullptr;
-  char buffer[4096];
-  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
-    return found->pw_name;
-  }
-  return "uid " + std::to_string(uid);
-}
-
-// Refuses settings that someone other than their owner could change: config.txt decides where
-// the program connects (and it adds the database password to that connection by itself) and
-// where the alerts go. `what` is "config.txt" or "the program folder".
-void CheckOnlyOwnerCanChange(const struct stat& info, const std::filesystem::path& path,
-                             std::string_view what) {
-  const uid_t me = ::geteuid();
-  if (info.st_uid != me && info.st_uid != 0) {
-    throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
-                "Permission denied: " + std::string(what) + " " + path.string() + " belongs to " +
-                    UserName(info.st_uid) + "; only root or " + UserName(me) +
-                    ", who runs the program, may own it, or its owner could send the database "
-                    "password anywhere. Fix: chown " +
-                    UserName(me) + " " + path.string());
-  }
-  if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
-    throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
-                "Permission denied: " + std::string(what) + " " + path.string() +
-                    " can be changed by others (mode " + mode +
-                    "); they could send the database password anywhere. Fix: chmod go-w " +
-                    path.string());
-  }
-}
+// config.txt decides where the program connects (and the program adds the database password to
+// that connection by itself) and where the alerts go; whoever can write the folder can replace
+// config.txt in it.
+constexpr std::string_view kSettingsHarm = "send the database password anywhere";
+constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -118,7 +89,7 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   // Checked on the file that was opened, not on its name, so it cannot be swapped in between.
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) ThrowFileError(errno, path);
-  CheckOnlyOwnerCanChange(info, path, "config.txt");
+  CheckOnlyRunnerControls(info, path, "config.txt", kSettingsHarm, kOthersWrite);
   std::string bytes;
   char buffer[4096];
   while (true) {
@@ -145,11 +116,17 @@ std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t
   return items;
 }
 
-void ReadConfig(const std::filesystem::path& program_folder, RunSettings& settings) {
-  // Whoever can write the folder can replace config.txt in it.
+void ReadConfig(const std::filesystem::path& program_folder,
+                const std::filesystem::path& executable, RunSettings& settings) {
   struct stat folder {};
   if (::stat(program_folder.c_str(), &folder) != 0) ThrowFileError(errno, program_folder);
-  CheckOnlyOwnerCanChange(folder, program_folder, "the program folder");
+  CheckOnlyRunnerControls(folder, program_folder, "the program folder", kSettingsHarm,
+                          kOthersWrite);
+  // The program runs with the database password: its file is held to the same rule.
+  struct stat program {};
+  if (::stat(executable.c_str(), &program) != 0) ThrowFileError(errno, executable);
+  CheckOnlyRunnerControls(program, executable, "the program file",
+                          "change what runs with the database password", kOthersWrite);
   const std::vector<std::string> items =
       ReadSequentialItems(ReadWholeFile(program_folder / "config.txt"), kConfigItems);
   // Item 1 stands alone; then six pairs whose second item is kept.

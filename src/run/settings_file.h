@@ -27,8 +27,9 @@ std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t
 // items 3, 5, 7, 9, 11 and 13 (the others are read and ignored). A missing file fails with
 // "File not found" (53), an unreadable one with the system's reason, a short one with 62.
 // Settings that others could change are refused (kUnsafe, "Permission denied", 70) before they
-// are read: a config.txt or program folder writable by group or others, or owned by a user other
-// than the one running the program or root.
-void ReadConfig(const std::filesystem::path& program_folder, RunSettings& settings);
+// are read: a config.txt, program folder or `executable` (the program's own file) writable by
+// group or others, or owned by a user other than the one running the program or root.
+void ReadConfig(const std::filesystem::path& program_folder,
+                const std::filesystem::path& executable, RunSettings& settings);
 
 }  // namespace corvane::run

@@ -91,12 +91,16 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
   } else if (how == "WorldWritable") {
     fs::permissions(config, fs::perms::others_write, fs::perm_options::add);
     fix = "chmod go-w " + config.string();
-  } else if (how == "OwnedByAnotherUser") {
+  } else if (how == "OwnedByAnotherUser" || how == "ProgramOwnedByAnotherUser") {
     if (geteuid() != 0) GTEST_SKIP() << "giving a file away needs root";
     const passwd* nobody = getpwnam("nobody");
     ASSERT_NE(nobody, nullptr);
-    ASSERT_EQ(chown(config.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-    fix = "chown ";
+    const fs::path file = how == "OwnedByAnotherUser" ? config : program.executable();
+    ASSERT_EQ(chown(file.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    fix = "only root, who runs the program, may own it, or its owner could ";
+  } else if (how == "ProgramWorldWritable") {
+    fs::permissions(program.executable(), fs::perms::others_write, fs::perm_options::add);
+    fix = "chmod go-w " + program.executable().string();
   } else {  // the program folder, where others could put a config.txt of their own
     fs::permissions(program.path(), fs::perms::others_write | fs::perms::others_exec,
                     fs::perm_options::add);
@@ -113,7 +117,8 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
 
 INSTANTIATE_TEST_SUITE_P(ConfigAndFolder, UnsafeSettings,
                          ::testing::Values("GroupWritable", "WorldWritable", "OwnedByAnotherUser",
-                                           "FolderWorldWritable"),
+                                           "FolderWorldWritable", "ProgramWorldWritable",
+                                           "ProgramOwnedByAnotherUser"),
                          [](const auto& param) { return param.param; });
 
 TEST(ServiceUnit, IsSandboxedAndVerifies) {

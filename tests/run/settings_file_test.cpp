@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/error.h"
+#include "run/program_identity.h"
 #include "support/error_number.h"
 #include "support/temp_dir.h"
 
@@ -29,7 +30,7 @@ TEST(SettingsReader, ReadsTheUsualLayoutIntoTheSixValues) {
   TempDir folder;
   WriteFile(folder / "config.txt", kUsualFile);
   RunSettings settings;
-  ReadConfig(folder.path(), settings);
+  ReadConfig(folder.path(), ExecutablePath(), settings);
   EXPECT_EQ(settings.gConnectString, "Provider=SQLite;Data Source=fleet.db;");
   EXPECT_EQ(settings.gConfigItem3, "three");
   EXPECT_EQ(settings.gConfigItem4, "four");
@@ -64,7 +65,7 @@ TEST(SettingsReader, ExactlyThirteenItemsWithNothingAfter) {
   TempDir folder;
   WriteFile(folder / "config.txt", "1,2,3,4,5,6,7,8,9,10,11,12,13");
   RunSettings settings;
-  ReadConfig(folder.path(), settings);
+  ReadConfig(folder.path(), ExecutablePath(), settings);
   EXPECT_EQ(settings.gConnectString, "3");
   EXPECT_EQ(settings.gTourAlertDays, "13");
 }
@@ -76,14 +77,14 @@ TEST(SettingsReader, ShortFilesEndWithInputPastEndOfFile) {
   TempDir folder;
   WriteFile(folder / "config.txt", "1,2,3,4,5,6,7,8,9,10,11,12\r\n");
   RunSettings settings;
-  EXPECT_EQ(ErrorNumberOf([&] { ReadConfig(folder.path(), settings); }), 62);
+  EXPECT_EQ(ErrorNumberOf([&] { ReadConfig(folder.path(), ExecutablePath(), settings); }), 62);
 }
 
 TEST(SettingsReader, MissingFileIsFileNotFound) {
   TempDir folder;
   RunSettings settings;
   try {
-    ReadConfig(folder.path(), settings);
+    ReadConfig(folder.path(), ExecutablePath(), settings);
     FAIL() << "no error for a missing config.txt";
   } catch (const Error& error) {
     EXPECT_EQ(error.number(), 53);
@@ -96,7 +97,7 @@ TEST(SettingsReader, AFolderNamedLikeTheFileIsNotReadAsSettings) {
   TempDir folder;
   std::filesystem::create_directory(folder / "config.txt");
   RunSettings settings;
-  EXPECT_THROW(ReadConfig(folder.path(), settings), Error);
+  EXPECT_THROW(ReadConfig(folder.path(), ExecutablePath(), settings), Error);
 }
 
 }  // namespace

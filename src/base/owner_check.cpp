@@ -1,0 +1,44 @@
+#include "base/owner_check.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "base/error.h"
+
+namespace corvane {
+
+std::string UserName(uid_t uid) {
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (getpwuid_r(uid, &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) {
+    return found->pw_name;
+  }
+  return "uid " + std::to_string(uid);
+}
+
+void CheckOnlyRunnerControls(const struct stat& info, const std::filesystem::path& path,
+                             std::string_view what, std::string_view harm, mode_t forbidden) {
+  const uid_t me = ::geteuid();
+  const std::string subject = "Permission denied: " + std::string(what) + " " + path.string();
+  if (info.st_uid != me && info.st_uid != 0) {
+    const std::string owners = me == 0 ? "root" : "root or " + UserName(me);
+    throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
+                subject + " belongs to " + UserName(info.st_uid) + "; only " + owners +
+                    ", who runs the program, may own it, or its owner could " + std::string(harm) +
+                    ". Fix: chown " + UserName(me) + " " + path.string());
+  }
+  if ((info.st_mode & forbidden) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(info.st_mode & 07777));
+    const bool opening = (forbidden & (S_IRGRP | S_IROTH)) != 0;
+    throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
+                subject + (opening ? " can be opened" : " can be changed") + " by others (mode " +
+                    mode + "); they could " + std::string(harm) +
+                    (opening ? ". Fix: chmod go-rwx " : ". Fix: chmod go-w ") + path.string());
+  }
+}
+
+}  // namespace corvane
