@@ -97,7 +97,7 @@ int Main(const Surroundings& surroundings) {
     StartUp(surroundings, state);
 
     state.trace.Stage("single-instance check");
-    state.guard = std::make_unique<InstanceGuard>(surroundings.executable);
+    state.guard = std::make_unique<InstanceGuard>(surroundings.program_folder);
     if (!state.guard->TryAcquire()) {
       surroundings.report << "Application Already Running\n"
                           << "This application is already running.\n";

@@ -1,11 +1,14 @@
 // The whole run through the real executable, in a program folder of its own, started the way
 // cron starts it (working directory /, next to no environment).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <optional>
 
 #include "base/clock.h"
+#include "base/file_descriptor.h"
 #include "support/child_process.h"
 #include "support/local_day.h"
 #include "support/program_folder.h"
@@ -133,8 +136,10 @@ TEST_F(RunTest, SecondInstanceIsRefusedAndSendsNothing) {
     Renew();
     program().CreateSqliteDatabase(std::string(kCompany) + OneOpenTourSql(today));
     WriteUsualConfig();
-    // Another instance of this very program holds the lock.
-    ChildProcess first({"flock", program().executable().string(), "sleep", "60"});
+    // Another instance of this very program holds the lock (on the file a run makes, 0600).
+    WriteFile(program().lock_file(), "");
+    fs::permissions(program().lock_file(), fs::perms::owner_read | fs::perms::owner_write);
+    ChildProcess first({"flock", program().lock_file().string(), "sleep", "60"});
     ASSERT_TRUE(program().WaitUntilLocked());
     const ProcessResult second = program().RunProgram();
     EXPECT_EQ(second.exit_status, 75);
@@ -146,6 +151,26 @@ TEST_F(RunTest, SecondInstanceIsRefusedAndSendsNothing) {
     EXPECT_EQ(program().RunProgram().exit_status, 0);
     EXPECT_EQ(OutboxCount(), 1);
   });
+}
+
+TEST_F(RunTest, AnotherUsersLockOnTheProgramFileDoesNotStopARun) {
+  if (geteuid() != 0) GTEST_SKIP() << "acting as another user needs root";
+  program().CreateSqliteDatabase(kCompany);
+  WriteUsualConfig();
+  // As `flock -s corvane-email-handler sleep 1d` by someone who may only read the program.
+  const FileDescriptor program_file(open(program().executable().c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(program_file.valid());
+  ProcessOptions as_nobody;
+  as_nobody.run_as_user = "nobody";
+  as_nobody.pass_fds = {program_file.get()};
+  ChildProcess holder({"sh", "-c", "flock --shared 3 && exec sleep 60"}, as_nobody);
+  ASSERT_TRUE(WaitUntilFileLocked(program().executable(), std::chrono::seconds(20)));
+  const ProcessResult result = program().RunProgram();
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_TRUE(fs::is_regular_file(program().lock_file()));
+  EXPECT_EQ(fs::status(program().lock_file()).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write);
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 #include "run/program_identity.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "base/error.h"
@@ -19,11 +23,10 @@ using ::corvane::testing::WriteFile;
 
 class InstanceGuardTest : public ::testing::Test {
  protected:
-  void SetUp() override { WriteFile(program_, "#!/bin/sh\n"); }
-  // Waits until another process holds the lock on the program.
+  // Waits until another process holds the lock.
   void WaitUntilHeld() {
     for (int i = 0; i < 400; ++i) {
-      InstanceGuard probe(program_);
+      InstanceGuard probe(folder_.path());
       if (!probe.TryAcquire()) return;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -43,12 +46,15 @@ class InstanceGuardTest : public ::testing::Test {
   }
 
   TempDir folder_;
-  std::filesystem::path program_ = folder_ / "corvane-email-handler";
+  std::filesystem::path lock_ = folder_ / "corvane-email-handler.lock";
 };
 
 TEST_F(InstanceGuardTest, OnlyOneHolderAtATime) {
-  InstanceGuard first(program_);
-  InstanceGuard second(program_);
+  InstanceGuard first(folder_.path());
+  // Made on first use, for its owner alone; the second opens the same file.
+  EXPECT_EQ(std::filesystem::status(lock_).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  InstanceGuard second(folder_.path());
   EXPECT_TRUE(first.TryAcquire());
   EXPECT_TRUE(first.TryAcquire());  // asking again is harmless
   EXPECT_FALSE(second.TryAcquire());
@@ -56,35 +62,64 @@ TEST_F(InstanceGuardTest, OnlyOneHolderAtATime) {
 
 TEST_F(InstanceGuardTest, EndingTheHolderFreesTheLock) {
   {
-    InstanceGuard first(program_);
+    InstanceGuard first(folder_.path());
     ASSERT_TRUE(first.TryAcquire());
   }
-  InstanceGuard next(program_);
+  InstanceGuard next(folder_.path());
   EXPECT_TRUE(next.TryAcquire());
 }
 
 TEST_F(InstanceGuardTest, AProcessKilledWhileHoldingLeavesNoStaleLock) {
-  ChildProcess holder({"flock", "--exclusive", program_.string(), "sleep", "60"});
+  { InstanceGuard maker(folder_.path()); }  // the file is ours, not one flock(1) makes
+  ChildProcess holder({"flock", "--exclusive", lock_.string(), "sleep", "60"});
   WaitUntilHeld();
-  InstanceGuard blocked(program_);
+  InstanceGuard blocked(folder_.path());
   EXPECT_FALSE(blocked.TryAcquire());
   holder.Stop(SIGKILL);
-  InstanceGuard after(program_);
+  InstanceGuard after(folder_.path());
   EXPECT_TRUE(after.TryAcquire());
 }
 
 TEST_F(InstanceGuardTest, AChildOfTheHolderDoesNotInheritTheLock) {
-  auto holder = std::make_unique<InstanceGuard>(program_);
+  auto holder = std::make_unique<InstanceGuard>(folder_.path());
   ASSERT_TRUE(holder->TryAcquire());
   ChildProcess child({"sleep", "60"});  // started while the lock is held
   WaitForExec(child.pid());
   holder.reset();
-  InstanceGuard next(program_);
+  InstanceGuard next(folder_.path());
   EXPECT_TRUE(next.TryAcquire()) << "the child kept the lock open";
 }
 
-TEST_F(InstanceGuardTest, AMissingProgramFileIsAnError) {
+TEST_F(InstanceGuardTest, AMissingProgramFolderIsAnError) {
   EXPECT_THROW(InstanceGuard(folder_ / "missing"), Error);
+}
+
+// A lock file that someone else could open, or that is not the runner's file, is refused.
+TEST_F(InstanceGuardTest, ALockFileOthersCouldHoldIsRefused) {
+  namespace fs = std::filesystem;
+  const passwd* nobody = getpwnam("nobody");
+  const std::vector<std::function<void()>> plants = {
+      [&] { fs::create_symlink(folder_ / "elsewhere", lock_); },
+      [&] { ASSERT_EQ(mkfifo(lock_.c_str(), 0600), 0); },
+      [&] { WriteFile(lock_, ""), fs::permissions(lock_, fs::perms(0640)); },
+      [&] {
+        WriteFile(lock_, "");
+        fs::permissions(lock_, fs::perms(0600));
+        ASSERT_EQ(chown(lock_.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+      }};
+  for (std::size_t i = 0; i < plants.size(); ++i) {
+    if (i == 3 && geteuid() != 0) continue;  // giving a file away needs root
+    fs::remove(lock_);
+    plants[i]();
+    try {
+      InstanceGuard guard(folder_.path());
+      ADD_FAILURE() << "plant " << i << " was taken";
+    } catch (const Error& error) {
+      EXPECT_EQ(error.kind(), ErrorKind::kUnsafe) << error.description();
+      EXPECT_NE(error.description().find("Fix: "), std::string::npos) << error.description();
+    }
+    EXPECT_TRUE(fs::exists(fs::symlink_status(lock_))) << "never removed: " << i;
+  }
 }
 
 }  // namespace

@@ -120,15 +120,22 @@ ChildProcess ProgramFolder::StartProgram(const std::filesystem::path& working_di
 }
 
 bool ProgramFolder::WaitUntilLocked(std::chrono::milliseconds limit) const {
-  struct stat file {};
-  if (stat(executable().c_str(), &file) != 0) return false;
-  // /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF" (major:minor:inode in hex
-  // for the device, decimal for the inode).
-  char device_inode[64];
-  std::snprintf(device_inode, sizeof device_inode, "%02x:%02x:%lu", major(file.st_dev),
-                minor(file.st_dev), static_cast<unsigned long>(file.st_ino));
+  return WaitUntilFileLocked(lock_file(), limit);
+}
+
+bool WaitUntilFileLocked(const std::filesystem::path& path, std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (std::chrono::steady_clock::now() < deadline) {
+    struct stat file {};
+    if (stat(path.c_str(), &file) != 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    // /proc/locks: "1: FLOCK  ADVISORY  WRITE 1234 08:01:5678 0 EOF" (major:minor:inode in hex
+    // for the device, decimal for the inode).
+    char device_inode[64];
+    std::snprintf(device_inode, sizeof device_inode, "%02x:%02x:%lu", major(file.st_dev),
+                  minor(file.st_dev), static_cast<unsigned long>(file.st_ino));
     std::ifstream locks("/proc/locks");
     std::string line;
     while (std::getline(locks, line)) {

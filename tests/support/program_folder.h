@@ -20,6 +20,8 @@ class ProgramFolder {
   const std::filesystem::path& path() const { return dir_.path(); }
   std::filesystem::path operator/(std::string_view name) const { return dir_ / name; }
   std::filesystem::path executable() const { return dir_ / "corvane-email-handler"; }
+  // The single-instance lock file a run makes beside the executable.
+  std::filesystem::path lock_file() const { return dir_ / "corvane-email-handler.lock"; }
 
   // Writes config.txt in the usual layout with the three values that matter.
   void WriteConfig(std::string_view connection_string, std::string_view tour_alert_to,
@@ -38,7 +40,7 @@ class ProgramFolder {
   // The same with a command line ("--check", ...), from "/".
   ProcessResult RunCommand(const std::vector<std::string>& arguments) const;
   ChildProcess StartProgram(const std::filesystem::path& working_directory = "/") const;
-  // Waits until some process holds the single-instance lock (an flock on the executable), as
+  // Waits until some process holds the single-instance lock (an flock on lock_file()), as
   // /proc/locks shows it, without touching the lock itself. False after `limit`.
   bool WaitUntilLocked(std::chrono::milliseconds limit = std::chrono::seconds(20)) const;
   // The cron-like options RunProgram and StartProgram use, for a test that starts many runs.
@@ -47,6 +49,10 @@ class ProgramFolder {
  private:
   TempDir dir_;
 };
+
+// Waits until some process holds an flock on `file`, as /proc/locks shows it, without touching
+// the lock itself; `file` may not be there yet. False after `limit`.
+bool WaitUntilFileLocked(const std::filesystem::path& file, std::chrono::milliseconds limit);
 
 // Fails the test unless the run's standard error is empty, the single-instance message, or one
 // report line that holds no password.
