@@ -1,5 +1,7 @@
 #include "mail/delivering_component.h"
 
+#include <algorithm>
+
 #include "base/ascii.h"
 #include "base/utf8.h"
 #include "mail/compose/address_check.h"
@@ -31,6 +33,11 @@ void DeliveringMailMessage::AddRecipient(std::string_view address, const PlainAr
   CheckHeaderText(default_name, "recipient name");
   const RecipientKind recipient_kind = RecipientKindArg(kind);
   for (const Mailbox& mailbox : mailboxes) {
+    // A mailbox named twice gets the message once: one RCPT, listed once, where first named.
+    const bool listed =
+        std::any_of(message_.recipients.begin(), message_.recipients.end(),
+                    [&](const Recipient& r) { return SameMailbox(r.address, mailbox.address); });
+    if (listed) continue;
     Recipient recipient;
     recipient.name = ToUtf8(mailbox.name.empty() ? default_name : mailbox.name);
     recipient.kind = recipient_kind;

@@ -39,12 +39,12 @@ TEST(SettingsAsWritten, SeveralRecipientsANameFormAndPaddedValuesWorkEndToEnd) {
                                                  // Item 11 is a quoted item: a display name in it
                                                  // cannot hold quotes.
         "  dispatch@corvanetours.com; Dana Lee <dana@corvanetours.com>,"
-        "Yard <yard@corvanetours.com>  ",
+        "Yard <yard@corvanetours.com>; Dispatch <dispatch@CorvaneTours.com>  ",
         "7");
     const ProcessResult result = program.RunProgram();
     EXPECT_EQ(result.exit_status, exit_status::kOk) << result.err;
     const std::vector<ReceivedMessage> sent = smtp.Messages();
-    ASSERT_EQ(sent.size(), 1u);  // one message, one RCPT per recipient
+    ASSERT_EQ(sent.size(), 1u);  // one message, one RCPT per recipient, also one listed twice
     EXPECT_EQ(sent[0].recipients,
               (std::vector<std::string>{"dispatch@corvanetours.com", "dana@corvanetours.com",
                                         "yard@corvanetours.com"}));

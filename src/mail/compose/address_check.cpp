@@ -1,5 +1,6 @@
 #include "mail/compose/address_check.h"
 
+#include <optional>
 #include <string>
 
 #include "base/ascii.h"
@@ -79,75 +80,113 @@ void CheckMailbox(std::string_view address, std::string_view what) {
 
 namespace {
 
-// The entries of a list: split at ',' and ';' outside quoted strings and angle brackets.
-std::vector<std::string_view> SplitEntries(std::string_view text, std::string_view what) {
-  std::vector<std::string_view> entries;
-  bool quoted = false;
-  bool angle = false;
-  std::size_t start = 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (quoted) {
-      if (c == '\\') {
-        ++i;
-      } else if (c == '"') {
-        quoted = false;
-      }
-    } else if (c == '"') {
-      quoted = true;
-    } else if (c == '<') {
-      angle = true;
-    } else if (c == '>') {
-      angle = false;
-    } else if ((c == ',' || c == ';') && !angle) {
-      entries.push_back(text.substr(start, i - start));
-      start = i + 1;
-    }
-  }
-  if (quoted) ThrowRefused(what, Quoted(text) + " has a quoted name that does not end");
-  entries.push_back(text.substr(start));
-  return entries;
-}
+// The one reader of an address list. An entry is a bare address, or a display name (a quoted
+// string, or an unquoted phrase) followed by "<address>"; entries are separated by ',' or ';'
+// outside quoted strings and angle brackets. A quoted string ends at its first unescaped '"' and
+// may hold ',', ';', '<' and '>', but no line break or NUL.
+class ListReader {
+ public:
+  ListReader(std::string_view text, std::string_view what) : text_(text), what_(what) {}
 
-// A display name as written before "<address>": a quoted string loses its quotes and escapes.
-std::string DisplayName(std::string_view written, std::string_view entry, std::string_view what) {
-  written = TrimBlanks(written);
-  if (written.size() >= 2 && written.front() == '"' && written.back() == '"') {
-    std::string name;
-    for (std::size_t i = 1; i + 1 < written.size(); ++i) {
-      if (written[i] == '\\' && i + 2 < written.size()) ++i;
-      name += written[i];
+  bool AtEnd() const { return pos_ >= text_.size(); }
+
+  // The next entry, or nullopt for an empty one; leaves the reader after its separator.
+  std::optional<Mailbox> Next() {
+    SkipBlanks();
+    const std::size_t start = pos_;
+    std::string quoted;  // the entry's leading quoted string, its quotes and escapes undone
+    std::size_t quoted_end = start;
+    while (!AtEnd() && !IsSeparator(Peek()) && Peek() != '<') {
+      if (Peek() != '"') {
+        ++pos_;
+      } else if (pos_ == start) {
+        quoted = QuotedString();
+        quoted_end = pos_;
+      } else {
+        QuotedString();
+      }
     }
-    return name;
+    const std::string_view written = TrimBlanks(text_.substr(start, pos_ - start));
+    if (Peek() != '<') {  // a bare address, a quoted local part ("a b"@x.example) included
+      SkipSeparator();
+      if (written.empty()) return std::nullopt;
+      return Mailbox{"", std::string(written)};
+    }
+    Mailbox mailbox;
+    if (quoted_end > start && quoted_end == start + written.size()) {
+      mailbox.name = std::move(quoted);
+    } else {
+      CheckPhrase(written, start);
+      mailbox.name = std::string(written);
+    }
+    const std::size_t close = text_.find('>', pos_);
+    if (close == std::string_view::npos) Refuse(start, "has a '<' without its '>'");
+    mailbox.address = std::string(TrimBlanks(text_.substr(pos_ + 1, close - pos_ - 1)));
+    pos_ = close + 1;
+    SkipBlanks();
+    if (!AtEnd() && !IsSeparator(Peek())) Refuse(start, "is not a mailbox (Name <local@domain>)");
+    SkipSeparator();
+    return mailbox;
   }
+
+ private:
+  static bool IsSeparator(char c) { return c == ',' || c == ';'; }
+  char Peek() const { return AtEnd() ? '\0' : text_[pos_]; }
+  void SkipBlanks() {
+    while (!AtEnd() && IsBlank(text_[pos_])) ++pos_;
+  }
+  void SkipSeparator() {
+    if (!AtEnd()) ++pos_;
+  }
+
+  [[noreturn]] void Refuse(std::size_t start, std::string_view why) const {
+    std::size_t end = text_.find_first_of(",;", pos_);
+    if (end == std::string_view::npos) end = text_.size();
+    ThrowRefused(what_,
+                 Quoted(TrimBlanks(text_.substr(start, end - start))) + " " + std::string(why));
+  }
+
+  // The quoted string at the reader, without its quotes and escapes; the reader after it.
+  std::string QuotedString() {
+    const std::size_t start = pos_++;
+    std::string out;
+    while (!AtEnd() && Peek() != '"') {
+      if (Peek() == '\\' && pos_ + 1 < text_.size()) ++pos_;
+      const char c = text_[pos_++];
+      // A line break would end the header line it goes into (RFC 5322 §2.2).
+      if (c == '\r' || c == '\n' || c == '\0') Refuse(start, "has a line break or NUL in quotes");
+      out += c;
+    }
+    if (AtEnd()) Refuse(start, "has a quoted name that does not end");
+    ++pos_;
+    return out;
+  }
+
   // Unquoted, a name is a phrase (RFC 5322 §3.2.5): words of atext, blanks and dots; letters
   // beyond ASCII are taken as people write them. Specials such as '@' or ':' need quotes.
-  for (const char c : written) {
-    const bool word = IsAtext(c) || c == ' ' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
-    if (!word) ThrowRefused(what, Quoted(entry) + " is not a mailbox (Name <local@domain>)");
+  void CheckPhrase(std::string_view name, std::size_t start) const {
+    for (const char c : name) {
+      const bool word = IsAtext(c) || c == ' ' || c == '.' || static_cast<unsigned char>(c) >= 0x80;
+      if (!word) Refuse(start, "is not a mailbox (Name <local@domain>)");
+    }
   }
-  return std::string(written);
-}
+
+  std::string_view text_;
+  std::string_view what_;
+  std::size_t pos_ = 0;
+};
 
 }  // namespace
 
 std::vector<Mailbox> ParseMailboxList(std::string_view text, std::string_view what) {
   CheckHeaderText(text, what);
   std::vector<Mailbox> mailboxes;
-  for (std::string_view entry : SplitEntries(text, what)) {
-    entry = TrimBlanks(entry);
-    if (entry.empty()) continue;
-    Mailbox mailbox;
-    const std::size_t open = entry.rfind('<');
-    if (open != std::string_view::npos && entry.back() == '>' &&
-        entry.find('>') == entry.size() - 1) {
-      mailbox.name = DisplayName(entry.substr(0, open), entry, what);
-      mailbox.address = std::string(TrimBlanks(entry.substr(open + 1, entry.size() - open - 2)));
-    } else {
-      mailbox.address = std::string(entry);
-    }
-    CheckMailbox(mailbox.address, what);
-    mailboxes.push_back(std::move(mailbox));
+  ListReader reader(text, what);
+  while (!reader.AtEnd()) {
+    std::optional<Mailbox> mailbox = reader.Next();
+    if (!mailbox) continue;
+    CheckMailbox(mailbox->address, what);
+    mailboxes.push_back(std::move(*mailbox));
     if (mailboxes.size() > kMaxMailboxes) {
       ThrowRefused(what, "names more than " + std::to_string(kMaxMailboxes) + " mailboxes");
     }
@@ -157,6 +196,14 @@ std::vector<Mailbox> ParseMailboxList(std::string_view text, std::string_view wh
                  Quoted(text) + " names no mailbox; an e-mail address (local@domain) is needed");
   }
   return mailboxes;
+}
+
+bool SameMailbox(std::string_view a, std::string_view b) {
+  // The local part is the receiving domain's to read (RFC 5321 §2.4); domains ignore case.
+  const std::size_t at_a = a.rfind('@');
+  const std::size_t at_b = b.rfind('@');
+  return at_a == at_b && a.substr(0, at_a) == b.substr(0, at_b) &&
+         EqualsNoCase(a.substr(at_a), b.substr(at_b));
 }
 
 std::string_view DomainOf(std::string_view address) {

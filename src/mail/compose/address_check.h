@@ -25,12 +25,17 @@ struct Mailbox {
 inline constexpr std::size_t kMaxMailboxes = 100;
 
 // Reads an address text as people type it: one or more mailboxes separated by ',' or ';', each
-// a bare address or "Name <address>" (RFC 5322 §3.4; the name may be a quoted string, which may
-// hold ',' and ';'). Blanks around each entry are dropped and empty entries skipped. Every
-// address must pass CheckMailbox; the whole text must be free of CR, LF and NUL. Fails
-// (ThrowRefused) for anything else, and for a text that names no mailbox or too many, so a list
-// with one bad entry is refused whole.
+// a bare address or "Name <address>" (RFC 5322 §3.4). The name may be a quoted string, which
+// ends at its first unescaped '"' and may hold ',', ';', '<' and '>' but no line break or NUL.
+// Blanks around each entry are dropped and empty entries skipped. Every address must pass
+// CheckMailbox; the whole text must be free of CR, LF and NUL. Fails (ThrowRefused) for anything
+// else, and for a text that names no mailbox or too many, so a list with one bad entry is
+// refused whole.
 std::vector<Mailbox> ParseMailboxList(std::string_view text, std::string_view what);
+
+// True when two addresses that passed CheckMailbox name one mailbox: the same local part and
+// the same domain, its letter case aside.
+bool SameMailbox(std::string_view a, std::string_view b);
 
 // Fails unless `text` is free of CR, LF and NUL: a display name or subject must not be able
 // to end its header line (RFC 5322 §2.2) or start an SMTP command.

@@ -80,11 +80,16 @@ TEST(AddressCheck, ListsAsPeopleTypeThemGiveOneMailboxEach) {
             V({"Lee, Dana; shop|d@x.example", "|e@x.example"}));
   EXPECT_EQ(list("\"two words\"@x.example;x@y.example"),
             V({"|\"two words\"@x.example", "|x@y.example"}));
+  // Splitting and checking read quotes and angle brackets alike.
+  EXPECT_EQ(list("\"a>b\" <x@y.example>; \"<c>, d\" <z@y.example>"),
+            V({"a>b|x@y.example", "<c>, d|z@y.example"}));
   // One bad entry refuses the whole list, so nothing is sent to the good ones either.
-  for (const char* bad : {"a@x.example; nobody", "a@x.example, <b@y.example",
-                          "Name <a@x.example> x", "\"open <a@x.example>", "Na<me <a@x.example>",
-                          "a@x.example <b@y.example>", "Ops: <a@x.example>", " ; , ", "",
-                          "a@x.example>,<evil@evil.test", "a@x.example;\r\nRCPT TO:<e@e.test>"}) {
+  for (const char* bad :
+       {"a@x.example; nobody", "a@x.example, <b@y.example", "Name <a@x.example> x",
+        "\"open <a@x.example>", "Na<me <a@x.example>", "a@x.example <b@y.example>",
+        "Ops: <a@x.example>", " ; , ", "", "a@x.example>,<evil@evil.test",
+        "a@x.example;\r\nRCPT TO:<e@e.test>", "\"Lee\r\nBcc: e@e.test\" <d@x.example>",
+        "\"Lee\nDana\" <d@x.example>"}) {
     const std::string why = MailError([&] { ParseMailboxList(bad, "recipient address"); });
     EXPECT_NE(why.find("recipient address"), std::string::npos) << why;
   }
