@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 #include "base/error.h"
@@ -94,31 +93,29 @@ TEST_F(InstanceGuardTest, AMissingProgramFolderIsAnError) {
   EXPECT_THROW(InstanceGuard(folder_ / "missing"), Error);
 }
 
-// A lock file that someone else could open, or that is not the runner's file, is refused.
+// A link, a FIFO, a file others may open or someone else's file is refused, and left alone.
 TEST_F(InstanceGuardTest, ALockFileOthersCouldHoldIsRefused) {
   namespace fs = std::filesystem;
   const passwd* nobody = getpwnam("nobody");
-  const std::vector<std::function<void()>> plants = {
-      [&] { fs::create_symlink(folder_ / "elsewhere", lock_); },
-      [&] { ASSERT_EQ(mkfifo(lock_.c_str(), 0600), 0); },
-      [&] { WriteFile(lock_, ""), fs::permissions(lock_, fs::perms(0640)); },
-      [&] {
-        WriteFile(lock_, "");
-        fs::permissions(lock_, fs::perms(0600));
-        ASSERT_EQ(chown(lock_.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
-      }};
-  for (std::size_t i = 0; i < plants.size(); ++i) {
-    if (i == 3 && geteuid() != 0) continue;  // giving a file away needs root
+  for (int plant = 0; plant < 4; ++plant) {
     fs::remove(lock_);
-    plants[i]();
+    if (plant == 0) {
+      fs::create_symlink(folder_ / "elsewhere", lock_);
+    } else if (plant == 1) {
+      ASSERT_EQ(mkfifo(lock_.c_str(), 0600), 0);
+    } else {
+      WriteFile(lock_, "");
+      fs::permissions(lock_, fs::perms(plant == 2 ? 0640 : 0600));
+    }
+    if (plant == 3 && (geteuid() != 0 || chown(lock_.c_str(), nobody->pw_uid, 0) != 0)) continue;
     try {
       InstanceGuard guard(folder_.path());
-      ADD_FAILURE() << "plant " << i << " was taken";
+      ADD_FAILURE() << "plant " << plant << " was taken";
     } catch (const Error& error) {
       EXPECT_EQ(error.kind(), ErrorKind::kUnsafe) << error.description();
       EXPECT_NE(error.description().find("Fix: "), std::string::npos) << error.description();
     }
-    EXPECT_TRUE(fs::exists(fs::symlink_status(lock_))) << "never removed: " << i;
+    EXPECT_TRUE(fs::exists(fs::symlink_status(lock_))) << plant;
   }
 }
 
