@@ -1,7 +1,10 @@
 #include "run/main_sequence.h"
 
+#include <unistd.h>
+
+#include <iostream>
 #include <new>
-#include <ostream>
+#include <optional>
 
 #include "base/error.h"
 #include "base/process_end.h"
@@ -9,25 +12,16 @@
 #include "data/connection_string.h"
 #include "data/database.h"
 #include "mail/transport/server_address.h"
-#include "base/status_codes.h"
+#include "run/operator_commands.h"
 #include "run/report.h"
 #include "run/settings_file.h"
 
 namespace corvane::run {
 
-namespace {
-
-void Report(std::ostream& out, const RunState& state, long number, const std::string& description) {
-  out << ReportLine(number, description, state.trace.Describe(), state.secrets);
-  out.flush();
-}
-
-}  // namespace
-
 void RunState::AddSecret(std::string secret) {
   if (secret.empty()) return;
   secrets.push_back(std::move(secret));
-  if (watchdog) watchdog->SetSecrets(secrets);
+  if (watchdog != nullptr) watchdog->SetSecrets(secrets);
 }
 
 void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
@@ -35,12 +29,13 @@ void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
   ReadConfig(surroundings.program_folder, state.settings);
 }
 
-void OpenDatabaseStage(const Surroundings& surroundings, RunState& state) {
+void OpenDatabaseStage(const Surroundings& surroundings, RunState& state, bool read_only) {
   state.trace.Stage("OpenDatabase");
-  if (state.watchdog) {
+  if (state.watchdog != nullptr) {
     state.watchdog->SetRunLimit(data::ReadProgramParts(state.settings.gConnectString).run_timeout);
   }
-  state.gConn = data::OpenDatabase(state.settings, surroundings.program_folder, state.watch());
+  state.gConn =
+      data::OpenDatabase(state.settings, surroundings.program_folder, state.watch(), read_only);
 }
 
 void LoadCompanyStage(RunState& state) {
@@ -55,9 +50,9 @@ void LoadCompanyStage(RunState& state) {
   }
 }
 
-void StartUp(const Surroundings& surroundings, RunState& state) {
+void StartUp(const Surroundings& surroundings, RunState& state, bool read_only) {
   ReadConfigStage(surroundings, state);
-  OpenDatabaseStage(surroundings, state);
+  OpenDatabaseStage(surroundings, state, read_only);
   LoadCompanyStage(state);
 }
 
@@ -67,51 +62,94 @@ std::string Describe(const RunState& state, long number, const std::string& desc
   return line.substr(kProgramName.size() + 2);
 }
 
-int AtTheTop(const Surroundings& surroundings, RunState& state, const std::function<int()>& body) {
+Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
+  const auto failed = [&](ErrorKind kind, long number, const std::string& description) {
+    return Outcome{ExitStatusFor(kind),
+                   ReportLine(number, description, state.trace.Describe(), state.secrets)};
+  };
   try {
     state.AddSecret(std::string(data::kPasswordValue));
-    if (surroundings.watchdog_report_fd >= 0) {
-      state.watchdog.emplace(state.trace, surroundings.watchdog_report_fd,
-                             data::ProgramParts::kDefaultRunTimeout);
-      state.watchdog->SetSecrets(state.secrets);
-    }
-    return body();
+    return Outcome{body(), ""};
   } catch (const ProcessEnded& end) {
-    return end.status();
+    return Outcome{end.status(), ""};
   } catch (const Error& error) {
-    Report(surroundings.report, state, error.number(), error.description());
-    return ExitStatusFor(error.kind());
+    return failed(error.kind(), error.number(), error.description());
   } catch (const std::bad_alloc&) {
-    Report(surroundings.report, state, errnum::kOutOfMemory, "Out of memory");
-    return exit_status::kOsError;
+    return failed(ErrorKind::kSystem, errnum::kOutOfMemory, "Out of memory");
   } catch (const std::exception& unexpected) {
-    Report(surroundings.report, state, errnum::kInternalError,
-           std::string("Internal error: ") + unexpected.what());
-    return exit_status::kSoftware;
+    return failed(ErrorKind::kInternal, errnum::kInternalError,
+                  std::string("Internal error: ") + unexpected.what());
   }
 }
 
-int Main(const Surroundings& surroundings) {
-  RunState state;
-  return AtTheTop(surroundings, state, [&] {
-    StartUp(surroundings, state);
+int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
+  StartUp(surroundings, state);
 
-    state.trace.Stage("single-instance check");
-    state.guard = std::make_unique<InstanceGuard>(surroundings.executable);
-    if (!state.guard->TryAcquire()) {
-      surroundings.report << "Application Already Running\n"
-                          << "This application is already running.\n";
-      surroundings.report.flush();
-      EndProcess(exit_status::kAlreadyRunning);
-    }
+  state.trace.Stage("single-instance check");
+  state.guard = std::make_unique<InstanceGuard>(surroundings.executable);
+  if (!state.guard->TryAcquire()) {
+    surroundings.report << "Application Already Running\n"
+                        << "This application is already running.\n";
+    surroundings.report.flush();
+    EndProcess(exit_status::kAlreadyRunning);
+  }
 
-    state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
-                                                 surroundings.clock, state.trace);
-    state.form->EchoLogTo(surroundings.out);
-    state.form->Load();  // its load handler ends the process
-    state.form->Show();
-    return exit_status::kOk;
-  });
+  state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
+                                               surroundings.clock, state.trace);
+  state.form->EchoLogTo(surroundings.out);
+  state.form->SetLoadPasses(fleet, /*mark_rows=*/true);
+  state.form->Load();  // its load handler ends the process
+  state.form->Show();
+  return exit_status::kOk;
+}
+
+namespace {
+
+int Dispatch(const Command& command, const Surroundings& surroundings, RunState& state) {
+  switch (command.kind) {
+    case CommandKind::kCheck:
+      return CheckSetup(surroundings, state, command.fleet);
+    case CommandKind::kDryRun:
+      return DryRun(surroundings, state, command.fleet);
+    case CommandKind::kTestMail:
+      return TestMail(surroundings, state, command.address);
+    default:
+      return Main(surroundings, state, command.fleet);
+  }
+}
+
+}  // namespace
+
+int RunProcess(const Command& command) {
+  RunTrace trace;
+  std::optional<Watchdog> watchdog;
+  try {
+    watchdog.emplace(trace, STDERR_FILENO, data::ProgramParts::kDefaultRunTimeout);
+  } catch (const Error& error) {
+    std::cerr << ReportLine(error.number(), error.description(), "", {});
+    return ExitStatusFor(error.kind());
+  }
+  Outcome outcome;
+  {
+    // Declared before the state, so that it goes after the window that uses it: its QUIT is the
+    // last wait of the process.
+    std::optional<mail::DeliveringMailComponent> mail;
+    RunState state(trace, &*watchdog);
+    const SystemClock clock;
+    outcome = AtTheTop(state, [&] {
+      const std::filesystem::path executable = ExecutablePath();
+      mail::MailOptions options = mail::MailOptions::FromEnvironment();
+      options.watch = &*watchdog;
+      mail.emplace(executable.parent_path(), std::move(options));
+      const Surroundings surroundings{
+          executable, executable.parent_path(), clock, *mail, std::cerr, std::cout};
+      return Dispatch(command, surroundings, state);
+    });
+    std::cout.flush();
+    trace.Stage("closing the database and the mail server's connection");
+    watchdog->BeginTeardown(outcome);
+  }
+  return watchdog->Conclude(outcome);
 }
 
 }  // namespace corvane::run

@@ -47,6 +47,10 @@ void Form1::btnExit_Click() {
 
 void Form1::Form_Load() {
   CheckTourDrops();
+  if (fleet_on_load_) {
+    SendTicketAlerts();
+    SendActionAlerts();
+  }
   EndProcess(0);
 }
 
@@ -78,7 +82,7 @@ void Form1::AppendLine(std::string_view line) {
 }
 
 alerts::PassContext Form1::Context() {
-  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_};
+  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_, mark_rows_};
 }
 
 }  // namespace corvane::window

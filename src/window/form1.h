@@ -38,6 +38,14 @@ class Form1 final : private alerts::RunLog {
   // CR, one line each), so cron's mail or the journal keeps the run's record.
   void EchoLogTo(std::ostream& out) { log_echo_ = &out; }
 
+  // What loading runs besides the tour-drop pass: with `fleet`, the fleet-ticket pass and then
+  // the fleet-action pass (the --fleet option); `mark_rows` false keeps their rows unmarked (a
+  // dry run). Set before Load.
+  void SetLoadPasses(bool fleet, bool mark_rows) {
+    fleet_on_load_ = fleet;
+    mark_rows_ = mark_rows;
+  }
+
   // Creates the controls, hidden, then runs Form_Load, which ends the process.
   void Load();
   // Makes the window visible. A run never gets here: loading ends the process.
@@ -65,8 +73,7 @@ class Form1 final : private alerts::RunLog {
   void Form_Load();
   void Timer1_Timer();
 
-  // The passes. The run calls only the tour-drop pass; the fleet passes are there for callers
-  // that load the window with an open connection.
+  // The passes. A run calls the tour-drop pass, and the fleet passes when asked (--fleet).
   void CheckTourDrops();
   void SendTicketAlerts();
   void SendActionAlerts();
@@ -81,6 +88,8 @@ class Form1 final : private alerts::RunLog {
   RunTrace& trace_;
 
   std::ostream* log_echo_ = nullptr;
+  bool fleet_on_load_ = false;
+  bool mark_rows_ = true;
   bool visible_ = false;
   std::unique_ptr<TextBox> txtResults_;
   std::unique_ptr<CommandButton> btnExit_;
