@@ -1,7 +1,6 @@
 // A cron monitor for tests: an HTTP server on 127.0.0.1, in a thread of the test process, on a
-// socket the test bound itself. It records every request (method, target, body) and answers
-// each with 200, with 500, or never (it reads the request and keeps silent until the client
-// leaves). One request per connection.
+// socket the test bound itself. It records every request and answers each with `status`, or
+// with 0 never (it keeps silent until the client leaves). One request per connection.
 #pragma once
 
 #include <poll.h>
@@ -26,14 +25,11 @@ struct HttpRequest {
 
 class HttpRecorder {
  public:
-  enum class Answer { kOk, kServerError, kNever };
-  explicit HttpRecorder(Answer answer = Answer::kOk) : answer_(answer) {}
+  explicit HttpRecorder(int status = 200) : status_(status) {}
   ~HttpRecorder() {
     stopping_ = true;
     thread_.join();
   }
-  HttpRecorder(const HttpRecorder&) = delete;
-  HttpRecorder& operator=(const HttpRecorder&) = delete;
 
   std::string url() const { return "http://" + listener_.host_port(); }
   std::vector<HttpRequest> Requests() const {
@@ -42,30 +38,32 @@ class HttpRecorder {
   }
 
  private:
-  // Whether `fd` became readable; false once the recorder stops.
-  bool Ready(int fd) const {
+  // Reads what `fd` has, waiting until it has some; false at its end or once the recorder stops.
+  bool Read(int fd, std::string& into) const {
     pollfd ready{fd, POLLIN, 0};
     while (!stopping_) {
-      if (::poll(&ready, 1, 100) > 0) return true;
+      if (::poll(&ready, 1, 100) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+      if (n > 0) into.append(chunk, static_cast<std::size_t>(n));
+      return n > 0;
     }
     return false;
   }
 
   void Loop() {
-    while (Ready(listener_.fd())) {
+    for (std::string ignored; !stopping_;) {
+      pollfd ready{listener_.fd(), POLLIN, 0};
+      if (::poll(&ready, 1, 100) <= 0) continue;
       const FileDescriptor client(::accept4(listener_.fd(), nullptr, nullptr, SOCK_CLOEXEC));
       std::string in;
       std::size_t head = std::string::npos, length = 0;
-      ssize_t n = 1;
-      char chunk[4096];
-      while (client.valid() && n > 0 && (head == std::string::npos || in.size() < head + length) &&
-             Ready(client.get())) {
-        if ((n = ::recv(client.get(), chunk, sizeof chunk, 0)) > 0) {
-          in.append(chunk, static_cast<std::size_t>(n));
-        }
-        if ((head = in.find("\r\n\r\n")) != std::string::npos) head += 4;
+      while (head == std::string::npos || in.size() < head + length) {
+        if (!Read(client.get(), in)) break;
+        if ((head = in.find("\r\n\r\n")) == std::string::npos) continue;
+        head += 4;
         const std::size_t at = in.find("Content-Length: ");
-        if (head != std::string::npos && at < head) length = std::stoul(in.substr(at + 16));
+        if (at < head) length = std::stoul(in.substr(at + 16));
       }
       if (head == std::string::npos || in.size() < head + length) continue;
       const std::size_t space = in.find(' '), second = in.find(' ', space + 1);
@@ -74,18 +72,17 @@ class HttpRecorder {
         requests_.push_back({in.substr(0, space), in.substr(space + 1, second - space - 1),
                              in.substr(head, length)});
       }
-      if (answer_ == Answer::kNever) {
-        while (Ready(client.get()) && ::recv(client.get(), chunk, sizeof chunk, 0) > 0) {
+      const std::string reply = "HTTP/1.1 " + std::to_string(status_) + " X\r\n\r\n";
+      if (status_ == 0) {
+        while (Read(client.get(), ignored)) {
         }
-        continue;
+      } else {
+        (void)!::send(client.get(), reply.data(), reply.size(), MSG_NOSIGNAL);
       }
-      const std::string reply = answer_ == Answer::kOk ? "200 OK" : "500 Internal Server Error";
-      const std::string bytes = "HTTP/1.1 " + reply + "\r\nContent-Length: 0\r\n\r\n";
-      (void)!::send(client.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     }
   }
 
-  Answer answer_;
+  int status_;
   LoopbackSocket listener_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
