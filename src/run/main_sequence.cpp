@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 #include <new>
 #include <optional>
@@ -12,11 +13,19 @@
 #include "data/connection_string.h"
 #include "data/database.h"
 #include "mail/transport/server_address.h"
+#include "run/monitoring.h"
 #include "run/operator_commands.h"
 #include "run/report.h"
 #include "run/settings_file.h"
 
 namespace corvane::run {
+
+namespace {
+
+// Each request to a cron monitor; two of them (start and end) cost a run at most twice this.
+constexpr std::chrono::seconds kHeartbeatLimit{5};
+
+}  // namespace
 
 void RunState::AddSecret(std::string secret) {
   if (secret.empty()) return;
@@ -96,7 +105,7 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
 
   state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
                                                surroundings.clock, state.trace);
-  state.form->EchoLogTo(surroundings.out);
+  state.form->EchoLogTo(surroundings.out, surroundings.alerts);
   state.form->SetLoadPasses(fleet, /*mark_rows=*/true);
   state.form->Load();  // its load handler ends the process
   state.form->Show();
@@ -121,6 +130,11 @@ int Dispatch(const Command& command, const Surroundings& surroundings, RunState&
 }  // namespace
 
 int RunProcess(const Command& command) {
+  const auto started = std::chrono::steady_clock::now();
+  // What the end tells the monitors; it lives as long as anything may end the run.
+  std::atomic<long> alerts{0};
+  std::optional<Heartbeat> heartbeat;
+  std::filesystem::path metrics_file;
   RunTrace trace;
   std::optional<Watchdog> watchdog;
   try {
@@ -137,12 +151,31 @@ int RunProcess(const Command& command) {
     RunState state(trace, &*watchdog);
     const SystemClock clock;
     outcome = AtTheTop(state, [&] {
+      // Only a run reports to monitoring: the operator commands are watched by their operator.
+      if (command.kind == CommandKind::kRun) {
+        const MonitorSettings monitors =
+            MonitorSettings::Resolve(command.heartbeat_url, command.metrics_file);
+        heartbeat.emplace(monitors.heartbeat_url, monitors.heartbeat_source,
+                          mail::MailOptions::FromEnvironment().ca_file, kHeartbeatLimit);
+        for (std::string& secret : heartbeat->Secrets()) state.AddSecret(std::move(secret));
+        metrics_file = monitors.metrics_file;
+        watchdog->SetEndNotice([&](const Outcome& end) {
+          RunSummary summary;
+          summary.exit_status = end.status;
+          summary.alerts_sent = alerts.load();
+          summary.duration = std::chrono::steady_clock::now() - started;
+          summary.report = end.report;
+          summary.ended = std::chrono::system_clock::now();
+          return heartbeat->Finish(summary) + WriteMetricsFile(metrics_file, summary);
+        });
+        std::cerr << heartbeat->Start() << std::flush;
+      }
       const std::filesystem::path executable = ExecutablePath();
       mail::MailOptions options = mail::MailOptions::FromEnvironment();
       options.watch = &*watchdog;
       mail.emplace(executable.parent_path(), std::move(options));
-      const Surroundings surroundings{
-          executable, executable.parent_path(), clock, *mail, std::cerr, std::cout};
+      const Surroundings surroundings{executable, executable.parent_path(), clock, *mail,
+                                      std::cerr,  std::cout,               &alerts};
       return Dispatch(command, surroundings, state);
     });
     std::cout.flush();

@@ -3,6 +3,7 @@
 // operator commands (operator_commands.h) start with the same stages.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <iosfwd>
@@ -30,6 +31,7 @@ struct Surroundings {
   mail::DeliveringMailComponent& mail;
   std::ostream& report;  // the single-instance message (stderr)
   std::ostream& out;     // the run's log lines, the operator commands' output (stdout)
+  std::atomic<long>* alerts = nullptr;  // counts the run's alerts (its log lines), if given
 };
 
 // Everything a run or command holds until the process ends. Members are released in reverse

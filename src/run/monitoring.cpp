@@ -48,24 +48,28 @@ std::optional<std::string> UrlPart(CURLU* url, CURLUPart part) {
   return std::string(raw);
 }
 
-// `where` names the option or variable that gave the URL; the URL itself is a secret.
-[[noreturn]] void ThrowBadUrl(std::string_view where, std::string_view why) {
-  std::string description = "the heartbeat URL";
-  if (!where.empty()) description += " given by " + std::string(where);
-  throw Error(
-      ErrorKind::kSettings, errnum::kInvalidProcedureCall,
-      description + " is not an http:// or https:// URL with a host (" + std::string(why) + ")");
-}
-
-// libcurl's own reader of URLs, so what is checked here is what libcurl will request.
-CurlUrl ParseHeartbeatUrl(const std::string& text, std::string_view where) {
+// libcurl's own reader of URLs, so what is checked here is what libcurl will request. Gives the
+// URL, or nothing and in `why` what is wrong with it (never the URL itself: it is a secret).
+CurlUrl ParseHeartbeatUrl(const std::string& text, std::string& why) {
   CurlUrl url(curl_url());
-  if (!url) ThrowBadUrl(where, "out of memory");
+  if (!url) {
+    why = "out of memory";
+    return nullptr;
+  }
   const CURLUcode code = curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0);
-  if (code != CURLUE_OK) ThrowBadUrl(where, curl_url_strerror(code));
+  if (code != CURLUE_OK) {
+    why = curl_url_strerror(code);
+    return nullptr;
+  }
   const std::string scheme = UrlPart(url.get(), CURLUPART_SCHEME).value_or("");
-  if (scheme != "http" && scheme != "https") ThrowBadUrl(where, "scheme " + scheme);
-  if (UrlPart(url.get(), CURLUPART_HOST).value_or("").empty()) ThrowBadUrl(where, "no host");
+  if (scheme != "http" && scheme != "https") {
+    why = "scheme " + scheme;
+    return nullptr;
+  }
+  if (UrlPart(url.get(), CURLUPART_HOST).value_or("").empty()) {
+    why = "no host";
+    return nullptr;
+  }
   return url;
 }
 
@@ -223,28 +227,37 @@ std::string WarningLine(std::string_view text, std::span<const std::string> secr
 MonitorSettings MonitorSettings::Resolve(std::optional<std::string> option_url,
                                          std::optional<std::string> option_file) {
   MonitorSettings settings;
-  std::string_view where = "--heartbeat-url";
   if (option_url) {
     settings.heartbeat_url = std::move(*option_url);
+    settings.heartbeat_source = "--heartbeat-url";
   } else {
-    where = kHeartbeatEnv;
     settings.heartbeat_url = Environment(kHeartbeatEnv);
+    settings.heartbeat_source = kHeartbeatEnv;
   }
-  if (!settings.heartbeat_url.empty()) (void)ParseHeartbeatUrl(settings.heartbeat_url, where);
   settings.metrics_file = option_file ? fs::path(*option_file) : fs::path(Environment(kMetricsEnv));
   return settings;
 }
 
-Heartbeat::Heartbeat(std::string url, fs::path ca_file, std::chrono::seconds limit)
+Heartbeat::Heartbeat(std::string url, std::string_view source, fs::path ca_file,
+                     std::chrono::seconds limit)
     : given_url_(std::move(url)), ca_file_(std::move(ca_file)), limit_(limit) {
   if (given_url_.empty()) return;
-  url_ = ParseHeartbeatUrl(given_url_, "");
+  std::string why;
+  url_ = ParseHeartbeatUrl(given_url_, why);
+  if (!url_) {
+    unusable_ = WarningLine("the heartbeat URL given by " + std::string(source) +
+                                " is not an http:// or https:// URL with a host (" + why +
+                                "); no heartbeat is sent",
+                            std::span<const std::string>(&given_url_, 1));
+    return;
+  }
   host_ = UrlPart(url_.get(), CURLUPART_HOST).value_or("");
   if (const auto port = UrlPart(url_.get(), CURLUPART_PORT)) host_ += ":" + *port;
   curl_global_.emplace();
 }
 
 std::string Heartbeat::Start() noexcept {
+  if (!url_) return unusable_;
   return Send("start", "");
 }
 

@@ -22,12 +22,12 @@ namespace corvane::run {
 // Where a run reports to; empty: not configured.
 struct MonitorSettings {
   std::string heartbeat_url;
+  std::string heartbeat_source;  // what gave it: the option or the environment variable
   std::filesystem::path metrics_file;
 
   // `option_url`/`option_file`: what --heartbeat-url / --metrics-file gave (nullopt: not given;
   // an empty value turns the item off), otherwise CORVANE_HEARTBEAT_URL / CORVANE_METRICS_FILE
-  // (unset or empty: off). Fails (kSettings, 5) for a URL that is not http:// or https:// with
-  // a host; the message names where it came from, never the URL.
+  // (unset or empty: off).
   static MonitorSettings Resolve(std::optional<std::string> option_url,
                                  std::optional<std::string> option_file);
 };
@@ -51,10 +51,12 @@ using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
 // the mail client's TLS settings; each request ends within `limit`, whatever the monitor does.
 class Heartbeat {
  public:
-  // `url` empty: every call does nothing. `ca_file`: CA certificates to verify https with
-  // instead of the system store (empty: the system store). Fails (kSettings) for a URL that
-  // MonitorSettings::Resolve refuses, and (kMail) when libcurl cannot initialise.
-  Heartbeat(std::string url, std::filesystem::path ca_file, std::chrono::seconds limit);
+  // `url` empty: every call does nothing. A URL that is not http:// or https:// with a host is
+  // a mistake of its settings, not of the run: Start gives one warning naming `source` (never
+  // the URL) and nothing is sent. `ca_file`: CA certificates to verify https with instead of
+  // the system store (empty: the system store). Fails (kMail) when libcurl cannot initialise.
+  Heartbeat(std::string url, std::string_view source, std::filesystem::path ca_file,
+            std::chrono::seconds limit);
 
   // Each returns "" or one warning line (with its line end) that names the monitor's host,
   // never the URL's path, query or credentials.
@@ -72,7 +74,8 @@ class Heartbeat {
   std::optional<mail::CurlGlobal> curl_global_;
   CurlUrl url_;
   std::string given_url_;
-  std::string host_;  // host[:port], what a warning may name
+  std::string host_;      // host[:port], what a warning may name
+  std::string unusable_;  // the warning for a URL that cannot be used
   std::filesystem::path ca_file_;
   std::chrono::seconds limit_;
   std::atomic<bool> finished_{false};

@@ -97,7 +97,7 @@ void Watchdog::SetSecrets(std::vector<std::string> secrets) {
   secrets_ = std::move(secrets);
 }
 
-void Watchdog::SetEndNotice(std::function<void(const Outcome&)> notice) {
+void Watchdog::SetEndNotice(std::function<std::string(const Outcome&)> notice) {
   const std::lock_guard lock(mutex_);
   notice_ = std::move(notice);
 }
@@ -151,12 +151,12 @@ Outcome Watchdog::Report(long number, const std::string& description, int status
 
 void Watchdog::Announce(const Outcome& outcome) {
   WriteAll(report_fd_, outcome.report);
-  std::function<void(const Outcome&)> notice;
+  std::function<std::string(const Outcome&)> notice;
   {
     const std::lock_guard lock(mutex_);
     notice = notice_;
   }
-  if (notice) notice(outcome);
+  if (notice) WriteAll(report_fd_, notice(outcome));
 }
 
 void Watchdog::EndRun(const Outcome& outcome) {

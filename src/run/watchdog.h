@@ -66,8 +66,9 @@ class Watchdog final : public WaitWatch {
   // Texts that a report must never show (passwords).
   void SetSecrets(std::vector<std::string> secrets);
   // What the decider does after writing its report line, on its own thread: tell the monitors.
-  // Must not throw; bounded by kNoticeLimit.
-  void SetEndNotice(std::function<void(const Outcome&)> notice);
+  // Returns what to add on the report's descriptor (warning lines, or nothing). Must not throw;
+  // bounded by kNoticeLimit.
+  void SetEndNotice(std::function<std::string(const Outcome&)> notice);
 
   // Never returns once the watchdog has decided.
   WatchedWait Watch(const WatchedWait& wait) noexcept override;
@@ -108,7 +109,7 @@ class Watchdog final : public WaitWatch {
   std::chrono::seconds run_limit_;
   WatchedWait wait_;
   std::vector<std::string> secrets_;
-  std::function<void(const Outcome&)> notice_;
+  std::function<std::string(const Outcome&)> notice_;
   Outcome outcome_;                                        // from BeginTeardown or Conclude
   std::chrono::steady_clock::time_point phase_deadline_{};  // of tearing down or of the notice
 

@@ -79,6 +79,7 @@ void Form1::AppendLine(std::string_view line) {
     *log_echo_ << shown << '\n';
     log_echo_->flush();  // a run ended by its watchdog loses nothing already logged
   }
+  if (log_lines_ != nullptr) ++*log_lines_;
 }
 
 alerts::PassContext Form1::Context() {
