@@ -300,50 +300,47 @@ std::string Heartbeat::Failure(std::string_view why) const {
 
 std::string Heartbeat::Send(const std::string& path_suffix, const std::string& body) noexcept {
   if (!url_) return "";
-  // The heartbeat is the one place where a failure is not the run's: whatever libcurl refuses
-  // becomes this request's warning instead of ending the run.
+  // Nothing here may end the run: whatever libcurl refuses becomes this request's warning.
   try {
     const std::string target = WithPathSuffix(url_.get(), path_suffix);
     mail::CurlEasy easy(curl_easy_init());
     if (!easy) return Failure("libcurl cannot make a handle");
     CURL* h = easy.get();
     char error[CURL_ERROR_SIZE] = "";
-    using mail::SetCurlOption;
-    SetCurlOption(h, CURLOPT_ERRORBUFFER, error, "CURLOPT_ERRORBUFFER");
-    SetCurlOption(h, CURLOPT_URL, target.c_str(), "CURLOPT_URL");
-    SetCurlOption(h, CURLOPT_PROTOCOLS_STR, "http,https", "CURLOPT_PROTOCOLS_STR");
-    SetCurlOption(h, CURLOPT_FOLLOWLOCATION, 0L, "CURLOPT_FOLLOWLOCATION");
-    SetCurlOption(h, CURLOPT_NOSIGNAL, 1L, "CURLOPT_NOSIGNAL");
-    SetCurlOption(h, CURLOPT_SSL_VERIFYPEER, 1L, "CURLOPT_SSL_VERIFYPEER");
-    SetCurlOption(h, CURLOPT_SSL_VERIFYHOST, 2L, "CURLOPT_SSL_VERIFYHOST");
-    if (!ca_file_.empty()) SetCurlOption(h, CURLOPT_CAINFO, ca_file_.c_str(), "CURLOPT_CAINFO");
-    SetCurlOption(h, CURLOPT_TIMEOUT_MS, Milliseconds(limit_), "CURLOPT_TIMEOUT_MS");
-    SetCurlOption(h, CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limit_), "CURLOPT_CONNECTTIMEOUT_MS");
-    SetCurlOption(h, CURLOPT_USERAGENT, kProgramName.data(), "CURLOPT_USERAGENT");
-    SetCurlOption(h, CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()),
-                  "CURLOPT_POSTFIELDSIZE");
-    SetCurlOption(h, CURLOPT_POSTFIELDS, body.c_str(), "CURLOPT_POSTFIELDS");
-    mail::CurlList headers;
-    mail::AppendCurlList(headers, "Content-Type: text/plain; charset=utf-8");
-    mail::AppendCurlList(headers, "Expect:");  // no 100-continue round trip for a long report
-    SetCurlOption(h, CURLOPT_HTTPHEADER, headers.get(), "CURLOPT_HTTPHEADER");
-    SetCurlOption(h, CURLOPT_WRITEFUNCTION, &DiscardAnswer, "CURLOPT_WRITEFUNCTION");
-
-    const CURLcode code = curl_easy_perform(h);
+    mail::CurlList headers(curl_slist_append(nullptr, "Content-Type: text/plain; charset=utf-8"));
+    curl_slist* both = headers ? curl_slist_append(headers.get(), "Expect:") : nullptr;
+    if (both == nullptr) return Failure("out of memory");
+    CURLcode code = CURLE_OK;
+    const auto set = [&](CURLoption option, auto value) {
+      if (code == CURLE_OK) code = curl_easy_setopt(h, option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, error);
+    set(CURLOPT_URL, target.c_str());
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_FOLLOWLOCATION, 0L);
+    set(CURLOPT_NOSIGNAL, 1L);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!ca_file_.empty()) set(CURLOPT_CAINFO, ca_file_.c_str());
+    set(CURLOPT_TIMEOUT_MS, Milliseconds(limit_));
+    set(CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limit_));
+    set(CURLOPT_USERAGENT, kProgramName.data());
+    set(CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+    set(CURLOPT_POSTFIELDS, body.c_str());
+    set(CURLOPT_HTTPHEADER, headers.get());  // "Expect:": no 100-continue round trip
+    set(CURLOPT_WRITEFUNCTION, &DiscardAnswer);
+    if (code == CURLE_OK) code = curl_easy_perform(h);
     if (code != CURLE_OK) {
       const std::string why = error[0] != '\0' ? error : curl_easy_strerror(code);
       return Failure(why + " (curl " + std::to_string(code) + ")");
     }
     long answer = 0;
-    mail::CheckCurl(curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer),
-                    "CURLINFO_RESPONSE_CODE");
+    (void)curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer);
     if (answer >= 200 && answer < 300) return "";
     std::string why = "the monitor answered HTTP " + std::to_string(answer);
     if (answer >= 300 && answer < 400) why += " (redirects are not followed)";
     return Failure(why);
-  } catch (const Error& e) {
-    return Failure(e.description());
-  } catch (const std::exception& e) {
+  } catch (const std::exception& e) {  // out of memory
     return Failure(e.what());
   }
 }
