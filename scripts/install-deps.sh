@@ -15,6 +15,8 @@ if [ "${1:-test}" = "test" ]; then
     postgresql odbc-postgresql mariadb-server mariadb-client odbc-mariadb tdsodbc
     # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
     python3-aiosmtpd postfix openssl
+    # the Prometheus text format's own parser, for the metrics file
+    python3-prometheus-client
     # tools the tests and the fuzzers use; systemd-analyze checks the shipped service unit
     util-linux procps clang libclang-rt-14-dev systemd
   )

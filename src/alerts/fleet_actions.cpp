@@ -61,8 +61,10 @@ void SendActionAlerts(PassContext& context) {
     const Value notify = actions->Field("AddNotifyEmail");
     if (DiffersFromText(notify, "")) send_to(notify);
 
-    actions->SetField("EmailSent", Value(true));
-    actions->Update();
+    if (context.mark_rows) {
+      actions->SetField("EmailSent", Value(true));
+      actions->Update();
+    }
 
     const std::string line = LogLine("HM Action: " + JoinText(actions->Field("ActID")),
                                      JoinText(actions->Field("BusName")), context.clock.Now());

@@ -48,8 +48,10 @@ void SendTicketAlerts(PassContext& context) {
                            notify, Value(subject), Value(body));
     }
 
-    tickets->SetField("EmailSent", Value(true));
-    tickets->Update();
+    if (context.mark_rows) {
+      tickets->SetField("EmailSent", Value(true));
+      tickets->Update();
+    }
 
     const std::string line = LogLine("HM Ticket: " + ticket_number,
                                      JoinText(tickets->Field("BusName")), context.clock.Now());

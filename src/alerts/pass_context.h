@@ -26,6 +26,8 @@ struct PassContext {
   RunLog& log;
   const Clock& clock;
   RunTrace& trace;
+  // False in a dry run: the fleet passes leave their rows unmarked (the database is read-only).
+  bool mark_rows = true;
 };
 
 }  // namespace corvane::alerts

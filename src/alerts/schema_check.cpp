@@ -26,7 +26,7 @@ void RequireColumns(const data::RowSet& rows, std::string_view pass,
 
 }  // namespace
 
-std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t days) {
+std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t days, bool fleet) {
   {
     auto tours = gConn.OpenRowSet(TourDropQuery(today, today.AddDays(days)));
     RequireColumns(*tours, "CheckTourDrops",
@@ -40,6 +40,7 @@ std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t da
     RequireColumns(*balance, "GetInvoiceBalance", {"Balance"});
     balance->Close();
   }
+  if (!fleet) return "TourItems, Tour, Customer, Invoice: the tour-drop pass's queries run";
   {
     auto tickets = gConn.OpenRowSet(kTicketQuery);
     RequireColumns(
@@ -62,8 +63,21 @@ std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t da
     actions->Close();
   }
   return "TourItems, Tour, Customer, Invoice, HexmileTicket, HexmileAction, Bus, Driver: the "
-         "passes' queries run, return the columns they read, and the EmailSent marks can be "
-         "written";
+         "passes' queries run and each EmailSent mark has its row";
+}
+
+std::optional<std::string> CheckMarkPrivileges(data::Connection& gConn) {
+  for (const std::string_view table : {"HexmileTicket", "HexmileAction"}) {
+    const std::optional<bool> may = gConn.MayUpdate(table, "EmailSent");
+    if (!may) return std::nullopt;
+    if (!*may) {
+      data::ThrowDatabaseError(errnum::kPermissionDenied,
+                               "Permission denied: this login may not update EmailSent of " +
+                                   std::string(table) +
+                                   ", where the fleet passes mark what they e-mailed");
+    }
+  }
+  return "this login may update EmailSent of HexmileTicket and HexmileAction";
 }
 
 }  // namespace corvane::alerts

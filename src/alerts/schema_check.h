@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "base/date_time.h"
@@ -10,11 +11,17 @@
 
 namespace corvane::alerts {
 
-// Runs each pass's own query (the tour-drop query for [today, today + days], the balance
-// lookup, the ticket and action queries), checks that every column the pass reads by name is
-// returned, and that the EmailSent marks could be written (a table column with a primary key
-// the query returns). Nothing is written. Returns the tables checked, on one line. Fails with the
-// database's error, or "Item not found" (3265) naming a missing column and the pass.
-std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t days);
+// Runs the tour-drop pass's query for [today, today + days] and its balance lookup, and with
+// `fleet` the ticket and action queries too, and checks that every column each pass reads by
+// name is returned and, for the fleet passes, that each EmailSent mark has a row to go to (a table
+// column with a primary key the query returns). Nothing is written. Returns the tables checked,
+// on one line. Fails with the database's error, or "Item not found" (3265) naming a missing
+// column and the pass.
+std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t days, bool fleet);
+
+// Whether the login may write the fleet passes' EmailSent marks (HexmileTicket, HexmileAction),
+// asked of the engine without writing. Returns what was found, or nullopt where the engine
+// cannot tell. Fails ("Permission denied", kDatabase) naming the table the login may not update.
+std::optional<std::string> CheckMarkPrivileges(data::Connection& gConn);
 
 }  // namespace corvane::alerts

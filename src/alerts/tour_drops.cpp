@@ -53,7 +53,7 @@ void CheckTourDrops(PassContext& context) {
   const DateTime lower = context.clock.Today();
   const DateTime today = context.clock.Today();
   const std::int32_t days =
-      ToWholeNumber(Value(context.settings.gTourAlertDays), "gTourAlertDays, config.txt item 13");
+      ToWholeNumber(Value(context.settings.gTourAlertDays), "TourAlertDays, config.txt item 13");
   const DateTime upper = today.AddDays(days);
 
   std::unique_ptr<data::RowSet> tours = context.gConn.OpenRowSet(TourDropQuery(lower, upper));

@@ -23,13 +23,20 @@ class WaitWatch {
   virtual void Restore(const WatchedWait& previous) noexcept = 0;
 };
 
+// A library's or server's own limit on a wait comes this much before the program's, so that a
+// peer that is alive ends a slow wait with its own message; the program's limit is the hard one.
+inline constexpr std::chrono::seconds kOwnLimitMargin{2};
+
 // Watches one wait for as long as it lives; nested waits restore the outer one when they end.
+// `limit` is the limit reports name; the watch ends the wait `grace` after it, where a library
+// keeps `limit` itself and should be the one to report.
 class BoundedWait {
  public:
-  BoundedWait(WaitWatch* watch, std::chrono::milliseconds limit, const char* what) noexcept
+  BoundedWait(WaitWatch* watch, std::chrono::milliseconds limit, const char* what,
+              std::chrono::milliseconds grace = std::chrono::milliseconds(0)) noexcept
       : watch_(watch) {
     if (watch_ != nullptr) {
-      previous_ = watch_->Watch({std::chrono::steady_clock::now() + limit, limit, what});
+      previous_ = watch_->Watch({std::chrono::steady_clock::now() + limit + grace, limit, what});
     }
   }
   ~BoundedWait() {

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -60,6 +61,11 @@ class Connection {
   virtual void Close() = 0;
   // "SQLite", "PostgreSQL", "Microsoft SQL Server", ...: for reports and tests.
   virtual std::string EngineName() const = 0;
+  // Whether this connection's login may change `column` of `table`, asked without writing,
+  // where the engine can tell; nullopt where it cannot.
+  virtual std::optional<bool> MayUpdate(std::string_view /*table*/, std::string_view /*column*/) {
+    return std::nullopt;
+  }
 };
 
 struct ConnectOptions {
@@ -68,13 +74,14 @@ struct ConnectOptions {
   std::chrono::seconds statement_limit{30};  // bounds each statement, a busy wait included
   std::filesystem::path base_folder;         // relative database paths resolve against it
   WaitWatch* watch = nullptr;                // the program's own watch on every wait, if any
+  // Nothing may be written, and nothing is created, changed or removed beside a database file:
+  // for the commands that only look (--check, --dry-run).
+  bool read_only = false;
 };
 
-// An engine's own limit comes this much before the program's, so that a server that is alive
-// ends a slow statement with its own message; the program's limit is the hard one.
-inline constexpr std::chrono::seconds kEngineLimitMargin{2};
+// An engine's own limit on a statement: kOwnLimitMargin before the program's.
 inline std::chrono::seconds EngineLimit(std::chrono::seconds limit) {
-  return std::max(limit - kEngineLimitMargin, std::chrono::seconds(1));
+  return std::max(limit - kOwnLimitMargin, std::chrono::seconds(1));
 }
 
 // Chooses the engine from the connection string ("Provider=SQLite;..." embedded SQLite, anything

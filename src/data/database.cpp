@@ -33,13 +33,14 @@ std::string FullConnectionString(const std::string& gConnectString) {
 
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
                                          const std::filesystem::path& program_folder,
-                                         WaitWatch* watch) {
+                                         WaitWatch* watch, bool read_only) {
   ConnectOptions options;
   options.connection_string = FullConnectionString(settings.gConnectString);
   options.timeout = kConnectionTimeout;
   options.statement_limit = ReadProgramParts(options.connection_string).command_timeout;
   options.base_folder = program_folder;
   options.watch = watch;
+  options.read_only = read_only;
   // No cursor location to set afterwards: every row set of ours is a client-side static
   // snapshot already.
   return Connect(options);

@@ -21,10 +21,10 @@ std::string FullConnectionString(const std::string& gConnectString);
 
 // Opens gConn with the full connection string, a 10-second time-out for connecting and the
 // statement limit the string's Command Timeout gives. `watch`, when given, enforces the limits
-// in the program itself as well.
+// in the program itself as well. `read_only`: see ConnectOptions.
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,
                                          const std::filesystem::path& program_folder,
-                                         WaitWatch* watch = nullptr);
+                                         WaitWatch* watch = nullptr, bool read_only = false);
 
 // Closes gConn, then ends the process.
 [[noreturn]] void CloseAndEnd(Connection& gConn);

@@ -6,12 +6,26 @@
 
 namespace corvane::run {
 
+namespace {
+
+enum Option : int { kFleet = 256, kHeartbeatUrl, kMetricsFile };
+
+// The option an error is about, as the user wrote it.
+std::string Written(int argc, char* const argv[]) {
+  return optind >= 1 && optind <= argc ? argv[optind - 1] : "";
+}
+
+}  // namespace
+
 std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[]) {
   static const option kOptions[] = {{"check", no_argument, nullptr, 'c'},
                                     {"dry-run", no_argument, nullptr, 'n'},
                                     {"test-mail", required_argument, nullptr, 't'},
                                     {"version", no_argument, nullptr, 'V'},
                                     {"help", no_argument, nullptr, 'h'},
+                                    {"fleet", no_argument, nullptr, kFleet},
+                                    {"heartbeat-url", required_argument, nullptr, kHeartbeatUrl},
+                                    {"metrics-file", required_argument, nullptr, kMetricsFile},
                                     {nullptr, 0, nullptr, 0}};
   // getopt keeps its place in globals: start it afresh ("+": stop at the first non-option, so
   // a stray argument is never moved out of sight), and keep it quiet (the usage says it all).
@@ -22,11 +36,34 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
   while (true) {
     const int c = getopt_long(argc, argv, "+:h", kOptions, nullptr);
     if (c == -1) break;
-    if (c == ':') return UsageError{"--test-mail needs an ADDRESS"};
+    if (c == ':') {
+      // Never echo what followed: a heartbeat URL is a secret.
+      std::string name = Written(argc, argv);
+      name = name.substr(0, name.find('='));
+      const char* what = optopt == 't' ? "an ADDRESS" : optopt == kHeartbeatUrl ? "a URL" : "a PATH";
+      return UsageError{name + " needs " + what};
+    }
     if (c == '?') {
-      if (optopt != 0)
+      const std::string written = Written(argc, argv);
+      if (!written.starts_with("--")) {
         return UsageError{std::string("unknown option -") + static_cast<char>(optopt)};
-      return UsageError{std::string("unknown option ") + argv[optind - 1]};
+      }
+      const std::string name = written.substr(0, written.find('='));
+      if (optopt != 0 && name != written) return UsageError{"option " + name + " takes no value"};
+      return UsageError{"unknown option " + name};
+    }
+    switch (c) {
+      case kFleet:
+        command.fleet = true;
+        continue;
+      case kHeartbeatUrl:
+        command.heartbeat_url = optarg;
+        continue;
+      case kMetricsFile:
+        command.metrics_file = optarg;
+        continue;
+      default:
+        break;
     }
     if (chosen) return UsageError{"give one command at a time"};
     chosen = true;
@@ -50,21 +87,33 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
     }
   }
   if (optind < argc) return UsageError{std::string("unexpected argument ") + argv[optind]};
+  if (command.fleet && command.kind == CommandKind::kTestMail) {
+    return UsageError{"--fleet goes with a run, --check or --dry-run, not with --test-mail"};
+  }
   return command;
 }
 
 std::string UsageText() {
-  return "Usage: corvane-email-handler [COMMAND]\n"
+  return "Usage: corvane-email-handler [COMMAND] [--fleet] [--heartbeat-url URL] "
+         "[--metrics-file PATH]\n"
          "\n"
          "With no command: one run, as cron or the systemd timer starts it. It reads config.txt\n"
          "beside the program, e-mails the tour-drop alerts and prints each log line.\n"
          "\n"
-         "Commands (none writes to the database; only --test-mail sends mail):\n"
+         "Commands (neither --check nor --dry-run writes anything; only --test-mail sends mail):\n"
          "  --check              check everything a run needs, one line per item\n"
          "  --dry-run            print every alert a run would send now, in full, send none\n"
          "  --test-mail ADDRESS  send one test message through the mail server, print its reply\n"
          "  --version            print the version\n"
          "  -h, --help           print this help\n"
+         "\n"
+         "Options:\n"
+         "  --fleet              also e-mail new fleet tickets and ticket actions and mark them\n"
+         "                       as e-mailed (with a run, --check or --dry-run)\n"
+         "  --heartbeat-url URL  tell a cron monitor when a run starts and how it ended\n"
+         "                       (default: $CORVANE_HEARTBEAT_URL)\n"
+         "  --metrics-file PATH  write each run's figures for Prometheus' textfile collector\n"
+         "                       (default: $CORVANE_METRICS_FILE)\n"
          "\n"
          "Exit status: 0 done; 64 usage; 65 data; 69 database; 70 internal; 71 system;\n"
          "75 another run is going; 76 mail; 77 settings others could change; 78 settings;\n"

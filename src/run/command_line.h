@@ -2,6 +2,7 @@
 // operator commands prove a setup before the day an alert is due.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -12,6 +13,11 @@ enum class CommandKind { kRun, kCheck, kDryRun, kTestMail, kVersion, kHelp };
 struct Command {
   CommandKind kind = CommandKind::kRun;
   std::string address;  // --test-mail's recipient
+  // --fleet: the fleet-ticket and fleet-action passes too (a run, --check and --dry-run).
+  bool fleet = false;
+  // --heartbeat-url URL and --metrics-file PATH, where given: where a run reports its end.
+  std::optional<std::string> heartbeat_url;
+  std::optional<std::string> metrics_file;
 };
 
 // What is wrong with a command line, in one line ("unknown option --frob").
@@ -20,9 +26,10 @@ struct UsageError {
 };
 
 // Reads argv by getopt_long's conventions: long options (--check, --dry-run, --test-mail
-// ADDRESS or --test-mail=ADDRESS, --version, --help) and -h; "--" ends the options. An unknown
-// option, a missing ADDRESS, two commands, or any argument that is not an option is a
-// UsageError.
+// ADDRESS or --test-mail=ADDRESS, --version, --help; --fleet; --heartbeat-url URL,
+// --metrics-file PATH) and -h; "--" ends the options. An unknown option, a value given to an
+// option that takes none, a missing value, two commands, --fleet with a command that has no
+// passes, or any argument that is not an option is a UsageError naming the option as written.
 std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[]);
 
 // The usage text (several lines, ending with a line end).

@@ -6,23 +6,24 @@
 
 #include <string>
 
-#include "mail/delivering_component.h"
 #include "run/main_sequence.h"
 
 namespace corvane::run {
 
-// --check: one line per item on `out` ("<item>  ok|FAILED|skipped  <detail>"): the settings
-// file, the database connection, the Company row, the schema the passes need, the mail server
-// (or pickup folder). Returns 0 when every item passed, else the status of the first failure.
-int CheckSetup(const Surroundings& surroundings, mail::DeliveringMailComponent& mail);
+// --check: one line per item on `out` ("<item>  ok|not checked|FAILED|skipped  <detail>"): the
+// settings file, the database connection (opened read-only), the Company row, the schema the
+// chosen run's passes need (with `fleet`, the fleet passes' too, and whether this login may write
+// their marks), the mail server (or pickup folder) with the senders and fixed recipients of those
+// passes. Returns 0 when no item failed, else the status of the first failure.
+int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet);
 
-// --dry-run: the tour-drop pass against the real database, each message it would send shown in
-// full on `out` (mail/transport/transport_registry.h gives the form). Nothing is sent.
-int DryRun(const Surroundings& surroundings, mail::DeliveringMailComponent& mail);
+// --dry-run: the run's passes (with `fleet`, the fleet passes too) against the database opened
+// read-only, each message they would send shown on `out` as its reader will see it
+// (mail/transport/transport_registry.h gives the form). Nothing is sent and nothing is marked.
+int DryRun(const Surroundings& surroundings, RunState& state, bool fleet);
 
 // --test-mail ADDRESS: one short message from the configured sender through the configured
 // server; the server's reply on `out`.
-int TestMail(const Surroundings& surroundings, mail::DeliveringMailComponent& mail,
-             const std::string& address);
+int TestMail(const Surroundings& surroundings, RunState& state, const std::string& address);
 
 }  // namespace corvane::run

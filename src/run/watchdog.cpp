@@ -11,8 +11,6 @@
 #include <cstring>
 
 #include "base/error.h"
-#include "data/data_error.h"
-#include "base/status_codes.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -33,9 +31,11 @@ sigset_t TerminationSignals() {
   return set;
 }
 
-[[noreturn]] void ThrowSystem(const std::string& what) {
-  throw Error(ErrorKind::kSystem, errnum::kPathFileAccessError,
-              "Path/File access error: " + what + ": " + std::strerror(errno));
+[[noreturn]] void ThrowCannotStart(const std::string& what) {
+  const int error = errno;
+  throw Error(ErrorKind::kSystem, error,
+              "System error: the run's watchdog cannot start: " + what + ": " +
+                  std::strerror(error));
 }
 
 void WriteAll(int fd, const std::string& text) {
@@ -46,6 +46,11 @@ void WriteAll(int fd, const std::string& text) {
     if (n <= 0) return;  // nowhere left to report to; the exit status still tells
     done += static_cast<std::size_t>(n);
   }
+}
+
+std::string SignalName(int signal) {
+  const char* name = sigabbrev_np(signal);
+  return name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal);
 }
 
 }  // namespace
@@ -66,9 +71,14 @@ Watchdog::Watchdog(const RunTrace& trace, int report_fd, std::chrono::seconds ru
       }()),
       stop_(::eventfd(0, EFD_CLOEXEC)),
       run_limit_(run_limit) {
-  if (!signals_.valid()) ThrowSystem("cannot watch for termination signals");
-  if (!stop_.valid()) ThrowSystem("cannot make the watchdog's eventfd");
-  thread_ = std::thread([this] { Loop(); });
+  if (!signals_.valid()) ThrowCannotStart("no signalfd for the termination signals");
+  if (!stop_.valid()) ThrowCannotStart("no eventfd");
+  try {
+    thread_ = std::thread([this] { Loop(); });
+  } catch (const std::system_error& error) {
+    errno = error.code().value();
+    ThrowCannotStart("no thread");
+  }
 }
 
 Watchdog::~Watchdog() {
@@ -87,8 +97,14 @@ void Watchdog::SetSecrets(std::vector<std::string> secrets) {
   secrets_ = std::move(secrets);
 }
 
-WatchedWait Watchdog::Watch(const WatchedWait& wait) noexcept {
+void Watchdog::SetEndNotice(std::function<std::string(const Outcome&)> notice) {
   const std::lock_guard lock(mutex_);
+  notice_ = std::move(notice);
+}
+
+WatchedWait Watchdog::Watch(const WatchedWait& wait) noexcept {
+  std::unique_lock lock(mutex_);
+  if (phase_ == Phase::kEnding) WaitForTheEnd(lock);
   const WatchedWait previous = wait_;
   wait_ = wait;
   return previous;
@@ -99,55 +115,102 @@ void Watchdog::Restore(const WatchedWait& previous) noexcept {
   wait_ = previous;
 }
 
+void Watchdog::BeginTeardown(Outcome outcome) {
+  std::unique_lock lock(mutex_);
+  if (phase_ == Phase::kEnding) WaitForTheEnd(lock);
+  phase_ = Phase::kTearingDown;
+  outcome_ = std::move(outcome);
+  phase_deadline_ = steady_clock::now() + kTeardownLimit;
+}
+
+int Watchdog::Conclude(const Outcome& outcome) {
+  {
+    std::unique_lock lock(mutex_);
+    if (phase_ == Phase::kEnding) WaitForTheEnd(lock);
+    phase_ = Phase::kConcluded;
+    outcome_ = outcome;
+    phase_deadline_ = steady_clock::now() + kNoticeLimit;
+  }
+  Announce(outcome);
+  return outcome.status;
+}
+
+void Watchdog::WaitForTheEnd(std::unique_lock<std::mutex>& lock) {
+  while (true) never_.wait(lock);
+}
+
+bool Watchdog::ClaimDecision(std::unique_lock<std::mutex>&) {
+  if (phase_ == Phase::kConcluded || phase_ == Phase::kEnding) return false;
+  phase_ = Phase::kEnding;
+  return true;
+}
+
+Outcome Watchdog::Report(long number, const std::string& description, int status) {
+  return Outcome{status, ReportLine(number, description, trace_.Describe(), secrets_)};
+}
+
+void Watchdog::Announce(const Outcome& outcome) {
+  WriteAll(report_fd_, outcome.report);
+  std::function<std::string(const Outcome&)> notice;
+  {
+    const std::lock_guard lock(mutex_);
+    notice = notice_;
+  }
+  if (notice) WriteAll(report_fd_, notice(outcome));
+}
+
+void Watchdog::EndRun(const Outcome& outcome) {
+  Announce(outcome);
+  ::_exit(outcome.status);
+}
+
 void Watchdog::Loop() {
   while (true) {
     pollfd fds[2] = {{signals_.get(), POLLIN, 0}, {stop_.get(), POLLIN, 0}};
     const int ready = ::poll(fds, 2, static_cast<int>(kLookInterval.count()));
     if (ready > 0 && (fds[1].revents & POLLIN) != 0) return;
+    int signal = 0;
     if (ready > 0 && (fds[0].revents & POLLIN) != 0) {
       signalfd_siginfo info{};
       if (::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-        const int signal = static_cast<int>(info.ssi_signo);
-        const char* name = sigabbrev_np(signal);
-        EndRun(
-            errnum::kUserInterrupt,
-            "User interrupt occurred: the run was stopped by " +
-                (name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal)),
-            exit_status::kSignalBase + signal);
+        signal = static_cast<int>(info.ssi_signo);
       }
     }
     const auto now = steady_clock::now();
-    WatchedWait wait;
-    std::chrono::seconds run_limit{};
-    {
-      const std::lock_guard lock(mutex_);
-      wait = wait_;
-      run_limit = run_limit_;
+    std::unique_lock lock(mutex_);
+    if (phase_ == Phase::kConcluded) {
+      // The main thread decided and is telling the monitors; a signal changes nothing now.
+      if (now >= phase_deadline_) ::_exit(outcome_.status);
+      continue;
     }
-    if (wait.what != nullptr && now >= wait.deadline) {
-      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait.limit).count();
-      EndRun(errnum::kQueryTimeout,
-             "Timeout expired: " + std::string(wait.what) + " did not end within " +
-                 std::to_string(seconds) + " seconds",
-             exit_status::kTimedOut);
+    std::optional<Outcome> end;
+    if (signal != 0) {
+      Outcome stopped =
+          Report(errnum::kUserInterrupt, "User interrupt occurred: the run was stopped by " +
+                                             SignalName(signal),
+                 exit_status::kSignalBase + signal);
+      // While tearing down, a failure already known is the one to report.
+      const bool failed = phase_ == Phase::kTearingDown && outcome_.status != exit_status::kOk;
+      end = failed ? outcome_ : std::move(stopped);
+    } else if (phase_ == Phase::kTearingDown) {
+      if (now >= phase_deadline_ || now >= start_ + run_limit_) end = outcome_;
+    } else if (wait_.what != nullptr && now >= wait_.deadline) {
+      const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait_.limit).count();
+      end = Report(errnum::kQueryTimeout,
+                   "Timeout expired: " + std::string(wait_.what) + " did not end within " +
+                       std::to_string(seconds) + " seconds",
+                   exit_status::kTimedOut);
+    } else if (now >= start_ + run_limit_) {
+      end = Report(errnum::kQueryTimeout,
+                   "Timeout expired: the run did not end within " +
+                       std::to_string(run_limit_.count()) + " seconds (Run Timeout)",
+                   exit_status::kTimedOut);
     }
-    if (now >= start_ + run_limit) {
-      EndRun(errnum::kQueryTimeout,
-             "Timeout expired: the run did not end within " + std::to_string(run_limit.count()) +
-                 " seconds (Run Timeout)",
-             exit_status::kTimedOut);
+    if (end && ClaimDecision(lock)) {
+      lock.unlock();
+      EndRun(*end);
     }
   }
-}
-
-void Watchdog::EndRun(long number, const std::string& description, int status) {
-  std::vector<std::string> secrets;
-  {
-    const std::lock_guard lock(mutex_);
-    secrets = secrets_;
-  }
-  WriteAll(report_fd_, ReportLine(number, description, trace_.Describe(), secrets));
-  ::_exit(status);
 }
 
 }  // namespace corvane::run

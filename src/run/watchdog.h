@@ -1,15 +1,30 @@
-// The run's watchdog. It ends the process when a limit passes or a termination signal comes,
-// with one report line naming the stage and the row, so that a frozen server or a stop request
-// never leaves a run hanging for ever, holding its single-instance lock, or ending without a
-// word. The kernel drops the lock with the process, so the next run starts as usual.
+// The process's watchdog: every wait of the process, from start-up to the last QUIT, ends within
+// its limit, and every termination signal is heard, also when a server is frozen and can keep
+// none of its own limits. It is born in main before anything can wait and dies after the last
+// wait; the kernel drops the single-instance lock with the process, so the next run starts as
+// usual.
 //
-// It works on a thread of its own that only reads the trace and writes the report: a run never
-// marks a row before its messages were accepted, so ending the process at any point loses
-// nothing that the next run does not send again.
+// What it guarantees:
+// - One decision, one line. A run ends once, by whichever side decides first: the main thread
+//   (Conclude, with the run's outcome) or the watchdog (a limit passed, a signal came). The side
+//   that decides writes the one report line, if any, and tells the monitors; the other side does
+//   nothing more. Nothing but the decider writes a report line.
+// - Nothing starts after the decision. Every wait that hands a message to a mail server or
+//   writes a row is watched (Watch), and Watch never returns once the watchdog has decided: no
+//   message is handed to a server and no row is marked after it. What was under way at the
+//   decision may still be accepted; a row is marked only after its messages were accepted, so an
+//   alert is sent at least once over runs and never lost.
+// - Tearing down is bounded too. Once the run has its outcome (BeginTeardown), closing the
+//   database and the mail server's QUIT get kTeardownLimit; past it the process ends with that
+//   outcome, exactly as if tearing down had finished: an unanswered QUIT changes neither the
+//   result nor the status. A termination signal still ends the process at once.
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
+#include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -20,17 +35,29 @@
 
 namespace corvane::run {
 
+// What a run or command ended with: its exit status and, for a failure, its one report line
+// (with its line end; already masked). An empty report: nothing to say on stderr.
+struct Outcome {
+  int status = 0;
+  std::string report;
+};
+
 class Watchdog final : public WaitWatch {
  public:
+  // Closing the database and saying QUIT, once the run has its outcome.
+  static constexpr std::chrono::seconds kTeardownLimit{5};
+  // Telling the monitors, once the run is decided (their own requests are bounded below it).
+  static constexpr std::chrono::seconds kNoticeLimit{15};
+
   // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread, and so in every thread started
   // after it (the watchdog takes them from a signalfd), and ignores SIGPIPE: a peer that goes
   // away is an error to report, not a silent death. Call first in main, before any thread.
   static void TakeOverSignals();
 
-  // Starts watching: the whole run must end within `run_limit` from now. Reports are written to
+  // Starts watching: the whole process must end within `run_limit` from now. Reports go to
   // `report_fd`. Fails (kSystem) when the signalfd or the thread cannot be made.
   Watchdog(const RunTrace& trace, int report_fd, std::chrono::seconds run_limit);
-  ~Watchdog();  // stops watching; the process goes on
+  ~Watchdog();  // stops watching; call only after Conclude
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
@@ -38,14 +65,37 @@ class Watchdog final : public WaitWatch {
   void SetRunLimit(std::chrono::seconds run_limit);
   // Texts that a report must never show (passwords).
   void SetSecrets(std::vector<std::string> secrets);
+  // What the decider does after writing its report line, on its own thread: tell the monitors.
+  // Returns what to add on the report's descriptor (warning lines, or nothing). Must not throw;
+  // bounded by kNoticeLimit.
+  void SetEndNotice(std::function<std::string(const Outcome&)> notice);
 
+  // Never returns once the watchdog has decided.
   WatchedWait Watch(const WatchedWait& wait) noexcept override;
   void Restore(const WatchedWait& previous) noexcept override;
 
+  // The run has `outcome`; what is left is tearing down, bounded as the header says. Never
+  // returns if the watchdog has decided already.
+  void BeginTeardown(Outcome outcome);
+  // The main thread's decision: writes `outcome`'s report line, tells the monitors and returns
+  // the status to exit with. Never returns if the watchdog has decided already.
+  int Conclude(const Outcome& outcome);
+
  private:
+  // Running -> tearing down -> concluded by the main thread; or, from either of the first two,
+  // ending: the watchdog decided and is ending the process.
+  enum class Phase { kRunning, kTearingDown, kConcluded, kEnding };
+
   void Loop();
-  // Writes the report line and ends the process with `status`.
-  [[noreturn]] void EndRun(long number, const std::string& description, int status);
+  // Under the lock: claims the decision for the watchdog's own thread and returns true, or
+  // returns false when the main thread has decided already.
+  bool ClaimDecision(std::unique_lock<std::mutex>& lock);
+  // Writes the report line and runs the notice; then the process ends with `outcome.status`.
+  [[noreturn]] void EndRun(const Outcome& outcome);
+  void Announce(const Outcome& outcome);
+  Outcome Report(long number, const std::string& description, int status);
+  // Blocks the calling (main) thread for good: the watchdog is ending the process.
+  [[noreturn]] void WaitForTheEnd(std::unique_lock<std::mutex>& lock);
 
   const RunTrace& trace_;
   const int report_fd_;
@@ -54,9 +104,14 @@ class Watchdog final : public WaitWatch {
   FileDescriptor stop_;     // an eventfd: written once, by the destructor
 
   std::mutex mutex_;  // guards what follows
+  std::condition_variable never_;
+  Phase phase_ = Phase::kRunning;
   std::chrono::seconds run_limit_;
   WatchedWait wait_;
   std::vector<std::string> secrets_;
+  std::function<std::string(const Outcome&)> notice_;
+  Outcome outcome_;                                        // from BeginTeardown or Conclude
+  std::chrono::steady_clock::time_point phase_deadline_{};  // of tearing down or of the notice
 
   std::thread thread_;  // last: started once everything it reads is in place
 };

@@ -48,6 +48,10 @@ void Form1::btnExit_Click() {
 
 void Form1::Form_Load() {
   CheckTourDrops();
+  if (fleet_on_load_) {
+    SendTicketAlerts();
+    SendActionAlerts();
+  }
   EndProcess(0);
 }
 
@@ -77,10 +81,11 @@ void Form1::AppendLine(std::string_view line) {
     *log_echo_ << OneLineText(shown, Tabs::kKeep) << '\n';
     log_echo_->flush();  // a run ended by its watchdog loses nothing already logged
   }
+  if (log_lines_ != nullptr) ++*log_lines_;
 }
 
 alerts::PassContext Form1::Context() {
-  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_};
+  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_, mark_rows_};
 }
 
 }  // namespace corvane::window

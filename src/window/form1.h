@@ -4,6 +4,7 @@
 // pass and ends the process; it is never shown.
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -35,8 +36,20 @@ class Form1 final : private alerts::RunLog {
   Form1& operator=(const Form1&) = delete;
 
   // Each line added to the log from now on is also written to `out` as it is added (without its
-  // CR, one line each), so cron's mail or the journal keeps the run's record.
-  void EchoLogTo(std::ostream& out) { log_echo_ = &out; }
+  // CR, one line each), so cron's mail or the journal keeps the run's record; and counted in
+  // `lines`, if given, which any thread may read.
+  void EchoLogTo(std::ostream& out, std::atomic<long>* lines = nullptr) {
+    log_echo_ = &out;
+    log_lines_ = lines;
+  }
+
+  // What loading runs besides the tour-drop pass: with `fleet`, the fleet-ticket pass and then
+  // the fleet-action pass (the --fleet option); `mark_rows` false keeps their rows unmarked (a
+  // dry run). Set before Load.
+  void SetLoadPasses(bool fleet, bool mark_rows) {
+    fleet_on_load_ = fleet;
+    mark_rows_ = mark_rows;
+  }
 
   // Creates the controls, hidden, then runs Form_Load, which ends the process.
   void Load();
@@ -65,8 +78,7 @@ class Form1 final : private alerts::RunLog {
   void Form_Load();
   void Timer1_Timer();
 
-  // The passes. The run calls only the tour-drop pass; the fleet passes are there for callers
-  // that load the window with an open connection.
+  // The passes. A run calls the tour-drop pass, and the fleet passes when asked (--fleet).
   void CheckTourDrops();
   void SendTicketAlerts();
   void SendActionAlerts();
@@ -81,6 +93,9 @@ class Form1 final : private alerts::RunLog {
   RunTrace& trace_;
 
   std::ostream* log_echo_ = nullptr;
+  std::atomic<long>* log_lines_ = nullptr;
+  bool fleet_on_load_ = false;
+  bool mark_rows_ = true;
   bool visible_ = false;
   std::unique_ptr<TextBox> txtResults_;
   std::unique_ptr<CommandButton> btnExit_;

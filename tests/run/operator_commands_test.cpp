@@ -3,15 +3,18 @@
 // arrives; a run's standard output is its log; a wrong command line does nothing at all.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/status_codes.h"
+#include "data/sqlite/sqlite_database.h"
 #include "support/local_day.h"
 #include "support/pass_harness.h"
 #include "support/program_folder.h"
@@ -27,6 +30,8 @@ using ::testing::StartsWith;
 
 const std::vector<std::string> kItems = {"settings", "database", "Company row", "schema",
                                          "mail server"};
+const std::vector<std::string> kFleetItems = {"settings", "database",    "Company row",
+                                              "schema",   "marks",       "mail server"};
 
 // The demo: the shipped schema and demo data, mail through `email_server`.
 void UseDemo(ProgramFolder& program, const std::string& email_server,
@@ -45,21 +50,37 @@ std::vector<CheckLine> CheckLines(const std::string& out) {
   std::istringstream in(out);
   for (std::string line; std::getline(in, line);) {
     CheckLine parsed;
-    for (const std::string& item : kItems) {
+    for (const std::string& item : kFleetItems) {
       if (line.starts_with(item + " ")) parsed.item = item;
     }
     std::istringstream rest(line.substr(parsed.item.size()));
     rest >> parsed.verdict;
+    if (parsed.verdict == "not") {  // "not checked"
+      std::string checked;
+      rest >> checked;
+      parsed.verdict += " " + checked;
+    }
     std::getline(rest >> std::ws, parsed.detail);
     lines.push_back(parsed);
   }
   return lines;
 }
 
-TEST(Check, PassesOnTheDemoAndTouchesNothing) {
+// What --check is asked about: the demo as shipped, or a database that holds only what a run
+// reads, whose pickup folder the first message will make.
+class Check : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Check, PassesOnWhatTheRunNeedsAndTouchesNothing) {
+  const bool tour_tables_only = GetParam();
   ProgramFolder program;
-  fs::create_directory(program / "outbox");
   UseDemo(program, "pickup:outbox");
+  if (tour_tables_only) {
+    ExecSqlite(program / "fleet.db",
+               "DROP TABLE HexmileAction; DROP TABLE HexmileTicket; DROP TABLE Bus; "
+               "DROP TABLE Driver;");
+  } else {
+    fs::create_directory(program / "outbox");
+  }
   const std::string before = ReadFile(program / "fleet.db");
   const ProcessResult result = program.RunCommand({"--check"});
   EXPECT_EQ(result.exit_status, exit_status::kOk) << result.out << result.err;
@@ -69,14 +90,82 @@ TEST(Check, PassesOnTheDemoAndTouchesNothing) {
     EXPECT_EQ(lines[i].item, kItems[i]);
     EXPECT_EQ(lines[i].verdict, "ok") << lines[i].detail;
   }
-  EXPECT_THAT(lines[4].detail, HasSubstr("outbox"));
+  EXPECT_THAT(lines[4].detail, HasSubstr(tour_tables_only ? "the first message makes it in "
+                                                          : "outbox is there and can be written"));
   EXPECT_EQ(ReadFile(program / "fleet.db"), before);
-  EXPECT_TRUE(fs::is_empty(program / "outbox"));
+  EXPECT_EQ(fs::exists(program / "outbox"), !tour_tables_only);
+  if (!tour_tables_only) {
+    EXPECT_TRUE(fs::is_empty(program / "outbox"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, Check, ::testing::Bool(), [](const auto& param) {
+  return std::string(param.param ? "TourTablesOnlyNoPickupFolderYet" : "Demo");
+});
+
+TEST(CheckFleet, SaysWhetherTheLoginMayWriteTheMarks) {
+  CORVANE_REQUIRE_POSTGRES();
+  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
+  SmtpServer smtp;
+  TestDatabase db(Engine::kPostgres);
+  db.Exec(CompanyRowSql(smtp.host_port()));
+  ProgramFolder program;
+  program.WriteConfig(db.SettingsConnectString(), "dispatch@corvanetours.com", "7");
+  const ProcessResult granted = program.RunCommand({"--check", "--fleet"});
+  EXPECT_EQ(granted.exit_status, exit_status::kOk) << granted.out;
+  std::vector<CheckLine> lines = CheckLines(granted.out);
+  ASSERT_EQ(lines.size(), kFleetItems.size()) << granted.out;
+  EXPECT_EQ(lines[4].item + " " + lines[4].verdict, "marks ok") << lines[4].detail;
+
+  db.Exec("REVOKE UPDATE ON HexmileAction FROM corvane;");
+  const ProcessResult revoked = program.RunCommand({"--check", "--fleet"});
+  EXPECT_EQ(revoked.exit_status, exit_status::kUnavailable) << revoked.out;
+  lines = CheckLines(revoked.out);
+  ASSERT_EQ(lines.size(), kFleetItems.size()) << revoked.out;
+  EXPECT_EQ(lines[4].verdict, "FAILED");
+  EXPECT_THAT(lines[4].detail, HasSubstr("may not update EmailSent of HexmileAction"));
+}
+
+// The files of the program folder's database (the file, its log and index), by name.
+std::map<std::string, std::string> DatabaseFiles(const ProgramFolder& program) {
+  std::map<std::string, std::string> files;
+  for (const fs::directory_entry& entry : fs::directory_iterator(program.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name.starts_with("fleet.db")) files[name] = ReadFile(entry.path());
+  }
+  return files;
+}
+
+TEST(Check, AndDryRunLeaveAWalDatabaseWithAPendingLogAsItIs) {
+  OnOneDay([](DateTime today) {
+    ProgramFolder program;
+    fs::create_directory(program / "outbox");
+    UseDemo(program, "pickup:outbox");
+    // Another writer, still connected, whose last tour is only in the write-ahead log.
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open((program / "fleet.db").c_str(), &raw), SQLITE_OK);
+    const std::unique_ptr<sqlite3, data::SqliteCloser> writer(raw);
+    const std::string pending =
+        "PRAGMA journal_mode=WAL; PRAGMA wal_autocheckpoint=0;"
+        "INSERT INTO Tour VALUES (90,'Pending Trip',1,'Contract - Signed');"
+        "INSERT INTO TourItems VALUES (90,90,'" + IsoDate(today) + "');"
+        "INSERT INTO Invoice VALUES (900,90,'Daily',100,40);";
+    ASSERT_EQ(sqlite3_exec(raw, pending.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::map<std::string, std::string> before = DatabaseFiles(program);
+    ASSERT_TRUE(before.contains("fleet.db-wal"));
+
+    EXPECT_EQ(program.RunCommand({"--check"}).exit_status, exit_status::kOk);
+    const ProcessResult dry = program.RunCommand({"--dry-run"});
+    EXPECT_EQ(dry.exit_status, exit_status::kOk) << dry.err;
+    EXPECT_THAT(dry.out, HasSubstr("Tour: Pending Trip"));  // the log was read
+    EXPECT_EQ(DatabaseFiles(program), before);
+  });
 }
 
 struct BrokenPiece {
   std::string name;
   std::string failing_item;
+  std::vector<std::string> command;
   int status;
   std::string reason;  // in the failing item's line
   // Breaks the demo (program folder, SMTP server's address) before the check.
@@ -99,7 +188,7 @@ TEST_P(CheckFails, OnExactlyTheBrokenItemWithItsReasonAndStatus) {
   piece.breaks(program, smtp);
   const std::string database =
       fs::exists(program / "fleet.db") ? ReadFile(program / "fleet.db") : "";
-  const ProcessResult result = program.RunCommand({"--check"});
+  const ProcessResult result = program.RunCommand(piece.command);
   EXPECT_EQ(result.exit_status, piece.status) << result.out << result.err;
   EXPECT_EQ(result.err, "");
   bool failed_seen = false;
@@ -133,6 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         BrokenPiece{"WrongDatabasePath",
                     "database",
+                    {"--check"},
                     exit_status::kUnavailable,
                     "nowhere.db",
                     [](ProgramFolder& p, const SmtpServer&) {
@@ -140,8 +230,9 @@ INSTANTIATE_TEST_SUITE_P(
                                     "dispatch@corvanetours.com", "7");
                     },
                     {}},
-        BrokenPiece{"MissingColumn",
+        BrokenPiece{"MissingFleetColumn",
                     "schema",
+                    {"--check", "--fleet"},
                     exit_status::kUnavailable,
                     "EmailDriver",
                     [](ProgramFolder& p, const SmtpServer&) {
@@ -151,6 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"EmptyCompanyTable",
                     "Company row",
+                    {"--check"},
                     exit_status::kConfig,
                     "Company table has no row",
                     [](ProgramFolder& p, const SmtpServer&) {
@@ -159,6 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"DaysThatAreNoNumber",
                     "settings",
+                    {"--check"},
                     exit_status::kDataError,
                     "Type mismatch",
                     [](ProgramFolder& p, const SmtpServer&) {
@@ -168,6 +261,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {}},
         BrokenPiece{"ServerRefusesTheRecipient",
                     "mail server",
+                    {"--check"},
                     exit_status::kMailFailed,
                     "550",
                     [](ProgramFolder& p, const SmtpServer&) {
@@ -176,7 +270,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {}},
         BrokenPiece{
-            "WrongPassword", "mail server", exit_status::kMailFailed, "535",
+            "WrongPassword", "mail server", {"--check"}, exit_status::kMailFailed, "535",
             [](ProgramFolder& p, const SmtpServer& smtp) {
               ExecSqlite(p / "fleet.db",
                          "UPDATE Company SET EmailServer = 'smtp://alerts:"
@@ -207,26 +301,27 @@ std::vector<Previewed> Previews(const std::string& out) {
   return previews;
 }
 
-// A message without the two headers that differ on every send.
-std::string WithoutStamps(const std::string& data) {
-  std::string out;
-  std::istringstream lines(data);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.starts_with("Date: ") && !line.starts_with("Message-ID: ")) out += line + "\n";
-  }
-  return out;
+// The body of a previewed message (after its first blank line), and a sent body as it shows.
+std::string BodyOf(const std::string& preview) {
+  return preview.substr(preview.find("\n\n") + 2);
+}
+std::string AsShown(std::string body) {
+  for (std::size_t at; (at = body.find("\r\n")) != std::string::npos;) body.erase(at, 1);
+  return body.ends_with('\n') ? body : body + "\n";
 }
 
-TEST(DryRun, ShowsExactlyTheMessagesARunSendsAndSendsNothing) {
+TEST(DryRun, ShowsTheMessagesARunSendsAsTheyWillBeReadAndSendsNothing) {
   CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
   OnOneDay([](DateTime) {
     SmtpServer smtp;
     ProgramFolder program;
     UseDemo(program, smtp.host_port(), "dispatch@corvanetours.com; Yard <yard@corvanetours.com>");
+    ExecSqlite(program / "fleet.db", "UPDATE Customer SET Name = 'Zo\xC3\xAB Caf\xC3\xA9' WHERE ID = 1;");
     const ProcessResult dry = program.RunCommand({"--dry-run"});
     EXPECT_EQ(dry.exit_status, exit_status::kOk) << dry.err;
     EXPECT_TRUE(smtp.Commands().empty()) << "a dry run must not even connect";
     const std::vector<Previewed> previews = Previews(dry.out);
+    EXPECT_THAT(dry.out, HasSubstr("\nCustomer: Zo\xC3\xAB Caf\xC3\xA9\n"));  // not its wire form
 
     const ProcessResult real = program.RunProgram();
     EXPECT_EQ(real.exit_status, exit_status::kOk) << real.err;
@@ -234,12 +329,49 @@ TEST(DryRun, ShowsExactlyTheMessagesARunSendsAndSendsNothing) {
     ASSERT_EQ(previews.size(), sent.size());
     ASSERT_EQ(sent.size(), 5u);  // the demo's alerts
     for (std::size_t i = 0; i < sent.size(); ++i) {
-      EXPECT_EQ(WithoutStamps(previews[i].message), WithoutStamps(sent[i].raw));
       std::string envelope =
           "== message " + std::to_string(i + 1) + ": MAIL FROM:<" + sent[i].envelope_from + ">";
       for (const std::string& r : sent[i].recipients) envelope += " RCPT TO:<" + r + ">";
       EXPECT_EQ(previews[i].envelope, envelope + " ==");
+      EXPECT_THAT(previews[i].message,
+                  HasSubstr("\nFrom: " + sent[i].from_name + " <" + sent[i].from_address + ">\n"));
+      EXPECT_THAT(previews[i].message, HasSubstr("\nSubject: " + sent[i].subject + "\n"));
+      EXPECT_EQ(BodyOf(previews[i].message), AsShown(sent[i].body));
     }
+  });
+}
+
+TEST(FleetPasses, RunOnRequestAndMarkWhatWasSentWhileADryRunMarksNothing) {
+  OnOneDay([](DateTime) {
+    ProgramFolder program;
+    UseDemo(program, "pickup:outbox");
+    const auto outbox = [&] {
+      return fs::exists(program / "outbox")
+                 ? std::distance(fs::directory_iterator(program / "outbox"), {})
+                 : 0;
+    };
+    const ProcessResult dry = program.RunCommand({"--dry-run", "--fleet"});
+    EXPECT_EQ(dry.exit_status, exit_status::kOk) << dry.err;
+    // Five tour drops; the ticket to maintenance and its notify address; the action to both
+    // drivers.
+    EXPECT_EQ(Previews(dry.out).size(), 9u);
+    EXPECT_EQ(QuerySqlite(program / "fleet.db", "SELECT SUM(EmailSent) FROM HexmileTicket"), "0");
+
+    const ProcessResult plain = program.RunProgram();
+    EXPECT_EQ(plain.exit_status, exit_status::kOk) << plain.err;
+    EXPECT_EQ(outbox(), 5);
+    const ProcessResult fleet = program.RunCommand({"--fleet"});
+    EXPECT_EQ(fleet.exit_status, exit_status::kOk) << fleet.err;
+    EXPECT_EQ(outbox(), 5 + 9);
+    EXPECT_THAT(fleet.out, HasSubstr("HM Ticket: 1\t\tCoach 12\t\t\t"));
+    EXPECT_THAT(fleet.out, HasSubstr("HM Action: 1\t\tCoach 12\t\t\t"));
+    EXPECT_EQ(QuerySqlite(program / "fleet.db",
+                          "SELECT (SELECT SUM(EmailSent) FROM HexmileTicket) || '/' || "
+                          "(SELECT SUM(EmailSent) FROM HexmileAction)"),
+              "1/1");
+    // Marked rows are not sent again.
+    EXPECT_EQ(program.RunCommand({"--fleet"}).exit_status, exit_status::kOk);
+    EXPECT_EQ(outbox(), 5 + 9 + 5);
   });
 }
 
@@ -379,16 +511,22 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CommandLine, AWrongOneDoesNothingButShowTheUsage) {
   ProgramFolder program;  // no config.txt: anything past the command line would fail on it
-  for (const std::vector<std::string>& wrong :
-       std::vector<std::vector<std::string>>{{"--frob"},
-                                             {"-x"},
-                                             {"stray"},
-                                             {"--check", "extra"},
-                                             {"--test-mail"},
-                                             {"--check", "--dry-run"},
-                                             {"--", "--check"}}) {
+  // Each wrong command line, and how the error names what was written.
+  const std::vector<std::pair<std::vector<std::string>, std::string>> wrongs = {
+      {{"--frob"}, "unknown option --frob"},
+      {{"-x"}, "unknown option -x"},
+      {{"stray"}, "unexpected argument stray"},
+      {{"--check", "extra"}, "unexpected argument extra"},
+      {{"--test-mail"}, "--test-mail needs an ADDRESS"},
+      {{"--check", "--dry-run"}, "give one command at a time"},
+      {{"--check=yes"}, "option --check takes no value"},
+      {{"--dry-run=1"}, "option --dry-run takes no value"},
+      {{"--fleet", "--test-mail", "a@corvanetours.com"}, "--fleet goes with"},
+      {{"--", "--check"}, "unexpected argument --check"}};
+  for (const auto& [wrong, named] : wrongs) {
     const ProcessResult result = program.RunCommand(wrong);
-    EXPECT_EQ(result.exit_status, 64) << wrong[0];
+    EXPECT_EQ(result.exit_status, exit_status::kUsage) << wrong[0];
+    EXPECT_THAT(result.err, StartsWith("corvane-email-handler: " + named));
     EXPECT_THAT(result.err, HasSubstr("Usage: corvane-email-handler"));
     EXPECT_EQ(result.out, "");
   }

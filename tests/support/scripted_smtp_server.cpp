@@ -77,7 +77,7 @@ class ScriptedSmtpServer::Session {
         if (verb == "RSET") current_ = {};
         reply = Write("250 2.0.0 Ok");
       } else if (verb == "QUIT") {
-        Write("221 2.0.0 Bye");
+        Answer(SmtpStep::kQuit, connection_, "221 2.0.0 Bye");
         return;
       } else {
         reply = Write("502 5.5.2 Error: command not recognized");

@@ -21,7 +21,7 @@
 namespace corvane::testing {
 
 // The points of a session where the server answers.
-enum class SmtpStep { kGreeting, kEhlo, kStartTls, kMail, kRcpt, kData, kDot };
+enum class SmtpStep { kGreeting, kEhlo, kStartTls, kMail, kRcpt, kData, kDot, kQuit };
 
 struct SmtpMisstep {
   enum class Action {
@@ -35,7 +35,7 @@ struct SmtpMisstep {
   // starts with '2' still accepts the message.
   std::string reply;
   // The message (MAIL commands counted from 1 over the server's life) from which the misstep
-  // holds; for the greeting, EHLO and STARTTLS, the connection.
+  // holds; for the greeting, EHLO, STARTTLS and QUIT, the connection.
   int from = 1;
 };
 

@@ -43,7 +43,8 @@ OdbcConnection::OdbcConnection(const ConnectOptions& options) {
         connection_string, ChooseSqlServerDriver(OdbcSession::InstalledDrivers()));
   }
   session_ = std::make_shared<OdbcSession>(WithDriverDefaults(connection_string), options.timeout,
-                                           options.statement_limit, options.watch);
+                                           options.statement_limit, options.watch,
+                                           options.read_only);
 }
 
 OdbcConnection::~OdbcConnection() {
@@ -69,6 +70,13 @@ void OdbcConnection::Close() {
   if (!session_) return;
   session_->Close();
   session_.reset();
+}
+
+std::optional<bool> OdbcConnection::MayUpdate(std::string_view table, std::string_view column) {
+  if (!session_) {
+    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
+  }
+  return session_->MayUpdate(table, column);
 }
 
 std::string OdbcConnection::EngineName() const {

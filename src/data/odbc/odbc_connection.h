@@ -23,6 +23,7 @@ class OdbcConnection : public Connection {
                                      std::span<const Value> parameters) override;
   void Close() override;
   std::string EngineName() const override;
+  std::optional<bool> MayUpdate(std::string_view table, std::string_view column) override;
 
  private:
   std::shared_ptr<OdbcSession> session_;

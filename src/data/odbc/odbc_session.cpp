@@ -48,7 +48,7 @@ bool Has(const std::string& text, std::string_view part) {
 }  // namespace
 
 OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
-                         std::chrono::seconds statement_limit, WaitWatch* watch)
+                         std::chrono::seconds statement_limit, WaitWatch* watch, bool read_only)
     : statement_limit_(statement_limit),
       watch_(watch),
       environment_(SQL_HANDLE_ENV, SQL_NULL_HANDLE, SQL_HANDLE_ENV),
@@ -56,6 +56,12 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
   SetTimeout(connection_, SQL_ATTR_LOGIN_TIMEOUT, EngineLimit(timeout),
              "setting the login timeout");
   SetTimeout(connection_, SQL_ATTR_CONNECTION_TIMEOUT, timeout, "setting the connection timeout");
+  if (read_only) {
+    // A hint some drivers enforce and others ignore (or refuse): the session setup below is
+    // what holds on the servers we know.
+    (void)SQLSetConnectAttrW(connection_.get(), SQL_ATTR_ACCESS_MODE,
+                             reinterpret_cast<SQLPOINTER>(SQL_MODE_READ_ONLY), SQL_IS_UINTEGER);
+  }
   std::vector<SQLWCHAR> text = ToOdbcText(connection_string);
   SQLWCHAR out[1024] = {};
   SQLSMALLINT out_length = 0;
@@ -88,7 +94,7 @@ OdbcSession::OdbcSession(const std::string& connection_string, std::chrono::seco
                      .iso_date_literals = server_ == Server::kSqlite || mysql_family,
                      .case_sensitive_names = mysql_family};
   const BoundedWait wait = StatementWait();
-  RunSessionSetup(timeout);
+  RunSessionSetup(timeout, read_only);
 }
 
 OdbcSession::~OdbcSession() {
@@ -127,7 +133,7 @@ std::vector<std::string> OdbcSession::InstalledDrivers() {
   return names;
 }
 
-void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
+void OdbcSession::RunSessionSetup(std::chrono::seconds timeout, bool read_only) {
   // Date literals of the queries are US-English short dates; the server must read them as
   // month-day-year whatever the client environment (PGDATESTYLE, a login's language) says.
   // A row that another client holds locked (a mark's UPDATE) is waited for as long as a busy
@@ -161,6 +167,11 @@ void OdbcSession::RunSessionSetup(std::chrono::seconds timeout) {
     case Server::kSqlite:
     case Server::kOther:
       break;
+  }
+  if (read_only && server_ == Server::kPostgres) {
+    setup.push_back("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY");
+  } else if (read_only && (server_ == Server::kMariaDb || server_ == Server::kMySql)) {
+    setup.push_back("SET SESSION TRANSACTION READ ONLY");
   }
   for (const std::string& statement : setup) NewStatement()->Execute(statement, {});
 }
@@ -202,6 +213,42 @@ const std::vector<std::string>& OdbcSession::PrimaryKey(const std::string& schem
   std::vector<std::string> key;
   for (const auto& row : rows) key.push_back(row[0]);
   return primary_keys_[id] = std::move(key);
+}
+
+std::optional<bool> OdbcSession::MayUpdate(std::string_view table, std::string_view column) {
+  std::string query;
+  std::vector<Value> parameters;
+  if (server_ == Server::kPostgres) {
+    // Unquoted names are folded to lower case when tables are made; a column name given as text
+    // is not folded here, so it is asked in lower case.
+    query = "SELECT CASE WHEN has_column_privilege(?, ?, 'UPDATE') THEN 1 ELSE 0 END";
+    parameters = {Value(std::string(table)), Value(ToLowerAscii(column))};
+  } else if (server_ == Server::kMariaDb || server_ == Server::kMySql) {
+    // Granted to the login on every database, on this database, on the table or on the
+    // column; or to a role the login has enabled.
+    query =
+        "SELECT COUNT(*) FROM ("
+        "SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.USER_PRIVILEGES"
+        " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.SCHEMA_PRIVILEGES"
+        " WHERE TABLE_SCHEMA = DATABASE()"
+        " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.TABLE_PRIVILEGES"
+        " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?"
+        " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.COLUMN_PRIVILEGES"
+        " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ? AND COLUMN_NAME = ?) p"
+        " WHERE p.PRIVILEGE_TYPE = 'UPDATE' AND (p.GRANTEE = CONCAT('''',"
+        " SUBSTRING_INDEX(CURRENT_USER(), '@', 1), '''@''', SUBSTRING_INDEX(CURRENT_USER(), '@', -1),"
+        " '''') OR p.GRANTEE IN (SELECT CONCAT('''', ROLE_NAME, '''')"
+        " FROM information_schema.ENABLED_ROLES))";
+    parameters = {Value(std::string(table)), Value(std::string(table)), Value(std::string(column))};
+  } else {
+    return std::nullopt;
+  }
+  const BoundedWait wait = StatementWait();
+  auto statement = NewStatement();
+  statement->Execute(query, parameters);
+  static constexpr SQLUSMALLINT kAnswer[] = {1};
+  const auto rows = statement->ReadText(kAnswer);
+  return !rows.empty() && !rows[0][0].empty() && rows[0][0] != "0";
 }
 
 void OdbcSession::ReadFlagsAsBooleans(OdbcResult& result) {

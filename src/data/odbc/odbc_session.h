@@ -6,6 +6,7 @@
 #include <chrono>
 #include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,9 +24,11 @@ class OdbcSession {
   // pins the session's reading of date literals to month-day-year, limits a wait for a row
   // locked by another client to `timeout`, and each statement to `statement_limit` (the
   // server's own limit a margin before it; `watch`, if any, holds the program to the limit
-  // itself, for a server that cannot keep its own).
+  // itself, for a server that cannot keep its own). `read_only`: the session is asked to write
+  // nothing: the ODBC access mode (where the driver honours it) and, on PostgreSQL, MariaDB and
+  // MySQL, read-only transactions for the whole session.
   OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
-              std::chrono::seconds statement_limit, WaitWatch* watch);
+              std::chrono::seconds statement_limit, WaitWatch* watch, bool read_only = false);
   ~OdbcSession();
   OdbcSession(const OdbcSession&) = delete;
   OdbcSession& operator=(const OdbcSession&) = delete;
@@ -50,6 +53,9 @@ class OdbcSession {
   // The primary-key columns of a table, in key order (empty: none). Asked with the name as the
   // driver reported it: some catalogs match names case-sensitively.
   const std::vector<std::string>& PrimaryKey(const std::string& schema, const std::string& table);
+  // Whether the login may UPDATE the column, from the server's privilege catalog: PostgreSQL,
+  // MariaDB and MySQL; nullopt for servers whose catalog is not known here.
+  std::optional<bool> MayUpdate(std::string_view table, std::string_view column);
   // MariaDB and MySQL declare BOOLEAN as TINYINT(1), which their drivers describe exactly as any
   // TINYINT: the result's TINYINT(1) table columns (found in the server's catalog, once per
   // table) turn into Booleans. Other servers describe theirs as bits already.
@@ -58,7 +64,7 @@ class OdbcSession {
  private:
   enum class Server { kOther, kSqlServer, kPostgres, kSqlite, kMariaDb, kMySql };
 
-  void RunSessionSetup(std::chrono::seconds timeout);
+  void RunSessionSetup(std::chrono::seconds timeout, bool read_only);
   const std::vector<std::string>& FlagColumns(const std::string& catalog, const std::string& table);
 
   // Disconnects before the connection handle is freed, also when the constructor fails after

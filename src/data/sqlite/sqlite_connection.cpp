@@ -1,6 +1,7 @@
 #include "data/sqlite/sqlite_connection.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <charconv>
 
@@ -43,10 +44,11 @@ SqliteConnection::SqliteConnection(const ConnectOptions& options) {
   }
   std::filesystem::path file(*source);
   if (file.is_relative() && !options.base_folder.empty()) file = options.base_folder / file;
+  file_ = file;
   database_ = std::make_shared<SqliteDatabase>(
       file,
       BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)),
-      options.statement_limit, options.watch);
+      options.statement_limit, options.watch, options.read_only);
 }
 
 SqliteConnection::~SqliteConnection() {
@@ -65,6 +67,12 @@ std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
   if (!sqlite3_stmt_readonly(statement.get())) database_->BeforeWrite();
   return std::make_unique<SqliteRowSet>(database_, std::move(sql), std::move(statement),
                                         parameters);
+}
+
+std::optional<bool> SqliteConnection::MayUpdate(std::string_view, std::string_view) {
+  // Asked of the kernel rather than guessed from the mode bits (ACLs, read-only mounts).
+  return ::access(file_.c_str(), W_OK) == 0 &&
+         ::access(file_.parent_path().c_str(), W_OK | X_OK) == 0;
 }
 
 void SqliteConnection::Close() {

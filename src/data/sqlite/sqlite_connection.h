@@ -16,6 +16,7 @@ class SqliteConnection : public Connection {
   // A relative Data Source resolves against options.base_folder. The wait on a locked file is
   // "Busy Timeout" when given, else options.timeout. Fails for a missing file (nothing is
   // created), for a file that is no database, and for a string without a Data Source.
+  // options.read_only: see SqliteDatabase.
   explicit SqliteConnection(const ConnectOptions& options);
   ~SqliteConnection() override;
 
@@ -23,8 +24,12 @@ class SqliteConnection : public Connection {
                                      std::span<const Value> parameters) override;
   void Close() override;
   std::string EngineName() const override { return "SQLite"; }
+  // A file database has no privileges: the file and its folder (for the journal) must be
+  // writable by the program's account.
+  std::optional<bool> MayUpdate(std::string_view table, std::string_view column) override;
 
  private:
+  std::filesystem::path file_;
   std::shared_ptr<SqliteDatabase> database_;
 };
 

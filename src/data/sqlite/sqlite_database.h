@@ -36,8 +36,13 @@ class SqliteDatabase {
   // and checks that it is a database, waiting at most `busy_timeout` on a locked file. Each
   // step of a statement ends within `statement_limit`: SQLite interrupts itself a margin
   // before it, and `watch` (if any) holds the program to it.
+  // `read_only`: nothing can be written, and no file beside it is created, changed or removed,
+  // in either journal mode: a write-ahead log another writer left is read (without touching its
+  // index) and never checkpointed; a WAL database without one is read as a file that cannot
+  // change. Fails when a write-ahead log is there without its index, which only a writer can
+  // rebuild.
   SqliteDatabase(const std::filesystem::path& file, std::chrono::milliseconds busy_timeout,
-                 std::chrono::seconds statement_limit, WaitWatch* watch);
+                 std::chrono::seconds statement_limit, WaitWatch* watch, bool read_only = false);
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
   ~SqliteDatabase();

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "base/wait_watch.h"
 #include "mail/compose/message_composer.h"
 #include "mail/compose/outgoing_message.h"
 
@@ -19,6 +20,12 @@ struct MailOptions {
   std::filesystem::path ca_file;
   // Longest wait for a connection (TCP and TLS handshake); the send's time limit caps it.
   std::chrono::seconds connect_timeout{10};
+  // Longest wait for the reply to QUIT. Every message was answered by then, so an unanswered
+  // QUIT changes nothing: the connection is simply closed.
+  std::chrono::seconds quit_timeout{3};
+  // The program's own watch on every wait (base/wait_watch.h), if any: it holds each delivery
+  // to its time limit even where the library could not.
+  WaitWatch* watch = nullptr;
 
   // ca_file from CORVANE_MAIL_CA_FILE when that is set and not empty.
   static MailOptions FromEnvironment();

@@ -56,11 +56,14 @@ void SyncFolder(const std::filesystem::path& folder) {
 
 }  // namespace
 
-PickupTransport::PickupTransport(std::filesystem::path folder, UniqueTokens& tokens)
-    : folder_(std::move(folder)), tokens_(tokens) {}
+PickupTransport::PickupTransport(std::filesystem::path folder, UniqueTokens& tokens,
+                                 WaitWatch* watch)
+    : folder_(std::move(folder)), tokens_(tokens), watch_(watch) {}
 
 long PickupTransport::Deliver(const Envelope&, const ComposedMessage& message,
-                              const DeliveryOptions&) {
+                              const DeliveryOptions& options) {
+  // A folder on a network file system can hang like a server.
+  const BoundedWait wait(watch_, options.time_limit, "writing the message into the pickup folder");
   std::error_code error;
   std::filesystem::create_directories(folder_, error);
   if (error) FailWith(error.value(), "make the pickup folder", folder_);
@@ -89,14 +92,24 @@ long PickupTransport::Deliver(const Envelope&, const ComposedMessage& message,
 }
 
 std::string PickupTransport::Check(const std::vector<Envelope>&, const DeliveryOptions&) {
+  // A folder that is not there yet is made by the first message (create_directories), so the
+  // nearest folder that is there must let it be made.
+  std::filesystem::path there = folder_;
   std::error_code error;
-  if (!std::filesystem::is_directory(folder_, error)) {
-    FailWith(error ? error.value() : ENOENT, "find the pickup folder", folder_);
+  while (!std::filesystem::exists(there, error) && there.has_relative_path()) {
+    there = there.parent_path();
+  }
+  if (!std::filesystem::is_directory(there, error)) {
+    FailWith(error ? error.value() : ENOTDIR, "find the pickup folder", folder_);
   }
   // Whether a file can be made, asked of the kernel rather than guessed from the mode bits
   // (read-only mounts, ACLs, a sandbox).
-  if (::access(folder_.c_str(), W_OK | X_OK) != 0) FailWith(errno, "write into", folder_);
-  return "pickup folder " + folder_.string() + " is there and can be written";
+  if (::access(there.c_str(), W_OK | X_OK) != 0) FailWith(errno, "write into", there);
+  if (there == folder_) {
+    return "pickup folder " + folder_.string() + " is there and can be written";
+  }
+  return "pickup folder " + folder_.string() + " is not there yet; the first message makes it in " +
+         there.string();
 }
 
 }  // namespace corvane::mail

@@ -13,7 +13,8 @@ namespace corvane::mail {
 class PickupTransport final : public MailTransport {
  public:
   // `folder` is made when it is missing. `tokens` names the files and must outlive this.
-  PickupTransport(std::filesystem::path folder, UniqueTokens& tokens);
+  // `watch` (if any) holds each delivery to its time limit.
+  PickupTransport(std::filesystem::path folder, UniqueTokens& tokens, WaitWatch* watch = nullptr);
 
   BccHeader bcc_header() const override { return BccHeader::kWrite; }
 
@@ -23,13 +24,15 @@ class PickupTransport final : public MailTransport {
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions& options) override;
   std::string last_reply() const override { return last_file_; }
-  // The folder exists (it is not made here) and a file can be made in it.
+  // The folder exists and a file can be made in it, or, where it is missing, the first message
+  // could make it. Nothing is made here.
   std::string Check(const std::vector<Envelope>& envelopes,
                     const DeliveryOptions& options) override;
 
  private:
   std::filesystem::path folder_;
   UniqueTokens& tokens_;
+  WaitWatch* watch_;
   std::string last_file_;  // "wrote <path>"
 };
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "mail/compose/readable_message.h"
 #include "mail/mail_error.h"
 #include "mail/transport/pickup_transport.h"
 #include "mail/transport/server_address.h"
@@ -26,8 +27,8 @@ class PreviewTransport final : public MailTransport {
     out_ << "== message " << ++counter_ << ": MAIL FROM:<" << envelope.from << ">";
     for (const std::string& recipient : envelope.recipients)
       out_ << " RCPT TO:<" << recipient << ">";
-    // SendMsg always asks for 7-bit, which every server takes.
-    out_ << " ==\n" << message.seven_bit;
+    // SendMsg always asks for 7-bit, which every server takes; shown decoded, as read.
+    out_ << " ==\n" << ReadableMessage(message.seven_bit);
     out_.flush();
     if (!out_) ThrowMailFailure(EIO, "mail: the preview could not be written");
     last_reply_ = "previewed as message " + std::to_string(counter_);
@@ -67,7 +68,7 @@ MailTransport& TransportRegistry::For(std::string_view server_text) {
     const BccHeader bcc = server.kind == ServerKind::kPickup ? BccHeader::kWrite : BccHeader::kOmit;
     transport = std::make_unique<PreviewTransport>(*preview_, bcc, previewed_);
   } else if (server.kind == ServerKind::kPickup) {
-    transport = std::make_unique<PickupTransport>(server.folder, tokens_);
+    transport = std::make_unique<PickupTransport>(server.folder, tokens_, options_.watch);
   } else {
     transport = std::make_unique<SmtpTransport>(std::move(server), options_);
   }

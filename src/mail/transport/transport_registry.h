@@ -29,7 +29,8 @@ class TransportRegistry {
 
   // From now on every server's transport writes each message to `out` instead of delivering
   // it: the envelope on a line "== message N: MAIL FROM:<...> RCPT TO:<...> ==", then the message
-  // exactly as it would go to the server. The server text is still read and checked.
+  // that would go to the server as its reader will see it (compose/readable_message.h). The
+  // server text is still read and checked.
   void PreviewInstead(std::ostream& out) { preview_ = &out; }
 
   // What the last delivery through any of them ended with (MailTransport::last_reply).

@@ -1,0 +1,160 @@
+// A run tells monitoring that it ran, and monitoring never changes the run: through the real
+// executable, and the metrics file through Prometheus's own parser.
+#include "run/monitoring.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <map>
+#include <sstream>
+
+#include "base/status_codes.h"
+#include "support/child_process.h"
+#include "support/http_recorder.h"
+#include "support/local_day.h"
+#include "support/pass_harness.h"
+#include "support/program_folder.h"
+#include "support/scripted_smtp_server.h"
+#include "support/temp_dir.h"
+
+namespace corvane::run {
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+using namespace std::chrono_literals;
+
+const std::string kKey = "/ping/5f1c2a9e-7d3b-4c8e";
+
+// The file as Prometheus's own parser reads it, each family a documented gauge.
+std::map<std::string, double> ParseMetrics(const std::filesystem::path& file);
+
+// How a monitored run goes: what the mail server does, what the monitor answers (0: nothing,
+// ever), the run's status and what the monitor hears last.
+struct MonitoredRun {
+  std::string name;
+  std::optional<testing::SmtpMisstep> misstep;
+  bool held = false;  // the mail server never answers DATA: the run ends at its limit
+  int answer = 200;
+  int status = 0;
+  std::string final_path;  // after the key
+  std::string in_body;
+};
+
+void PrintTo(const MonitoredRun& run, std::ostream* out) {
+  *out << run.name;
+}
+
+class Monitored : public ::testing::TestWithParam<MonitoredRun> {};
+
+TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
+  const MonitoredRun& run = GetParam();
+  testing::OnOneDay([&](DateTime today) {
+    testing::ScriptedSmtpOptions smtp_options;
+    if (run.misstep) smtp_options.missteps = {*run.misstep};
+    if (run.held) smtp_options.hold_at = testing::SmtpStep::kData;
+    testing::ScriptedSmtpServer smtp(smtp_options);
+    testing::HttpRecorder monitor(run.answer);
+    testing::ProgramFolder program;
+    program.CreateSqliteDatabase(testing::CompanyRowSql(smtp.host_port()) +
+                                 testing::OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;Run Timeout=10;",
+                        "dispatch@corvanetours.com", "7");
+    // The URL from the command line, the metrics file from the environment, as a unit sets it.
+    testing::ProcessOptions options = program.CronOptions();
+    options.set_env["CORVANE_METRICS_FILE"] = (program / "corvane.prom").string();
+    const std::string url = monitor.url() + kKey;
+    const auto began = std::chrono::steady_clock::now();
+    const testing::ProcessResult result = testing::Run(
+        {program.executable().string(), "--heartbeat-url", url}, options, testing::kHangLimit);
+    smtp.Release();
+    // Each request within its limit, the run's own time aside.
+    EXPECT_LT(std::chrono::steady_clock::now() - began, 2 * (2 * 5s + 10s) + 5s);
+    EXPECT_EQ(result.exit_status, run.status) << result.err;
+
+    const auto requests = monitor.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].method + " " + requests[0].target, "POST " + kKey + "/start");
+    EXPECT_EQ(requests[1].target, kKey + run.final_path);
+    EXPECT_THAT(requests[1].body, HasSubstr(run.in_body));
+    const std::vector<std::string> lines = [&] {
+      std::vector<std::string> split;
+      std::istringstream err(result.err);
+      for (std::string line; std::getline(err, line);) split.push_back(line);
+      return split;
+    }();
+    if (run.status != 0) {
+      // The body holds the run's one report line, as stderr shows it.
+      ASSERT_FALSE(lines.empty());
+      EXPECT_THAT(requests[1].body, HasSubstr(lines[0]));
+    }
+    // A monitor that never answers costs a warning per request, and nothing more.
+    const auto warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+      return line.starts_with("corvane-email-handler: warning: heartbeat to 127.0.0.1:");
+    });
+    EXPECT_EQ(warnings, run.answer == 200 ? 0 : 2) << result.err;
+    EXPECT_THAT(result.err + result.out, Not(HasSubstr("5f1c")));
+
+    const std::map<std::string, double> metrics = ParseMetrics(program / "corvane.prom");
+    EXPECT_EQ(metrics.at("corvane_run_exit_status"), run.status);
+    EXPECT_EQ(metrics.at("corvane_run_alerts_sent"), run.status == 0 ? 1 : 0);
+  });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, Monitored,
+    ::testing::Values(
+        MonitoredRun{"Success", std::nullopt, false, 200, 0, "", "alerts sent 1\n"},
+        MonitoredRun{"MailRefused",
+                     testing::SmtpMisstep{testing::SmtpStep::kRcpt,
+                                          testing::SmtpMisstep::Action::kReply,
+                                          "550 5.1.1 <dispatch@corvanetours.com>: unknown", 1},
+                     false, 200, exit_status::kMailFailed, "/76", "550 5.1.1"},
+        MonitoredRun{"RunLimit", std::nullopt, true, 200, exit_status::kTimedOut, "/124",
+                     "the run did not end within 10 seconds"},
+        MonitoredRun{"SilentMonitor", std::nullopt, false, 0, 0, "", "alerts sent 1\n"}),
+    [](const auto& param) { return param.param.name; });
+
+std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
+  const auto result = testing::Run(
+      {"/usr/bin/python3", "-c",
+       "import sys\nfrom prometheus_client.parser import text_string_to_metric_families\n"
+       "for f in text_string_to_metric_families(open(sys.argv[1]).read()):\n"
+       "  assert f.type == 'gauge' and f.documentation, f.name\n"
+       "  for s in f.samples: print(s.name, repr(s.value))\n",
+       file.string()});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  std::map<std::string, double> samples;
+  std::istringstream lines(result.out);
+  for (std::string name; lines >> name >> samples[name];) {
+  }
+  return samples;
+}
+
+TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
+  testing::TempDir dir;
+  const auto file = dir / "corvane.prom";
+  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // planted: neither read nor waited on
+  const std::chrono::system_clock::time_point day(1'700'000'000s);
+  EXPECT_EQ(WriteMetricsFile(file, {76, 0, 1s, "", day - 60s}), "");
+  EXPECT_EQ(WriteMetricsFile(file, {0, 3, 2.5s, "", day}), "");
+  EXPECT_EQ(WriteMetricsFile(file, {124, 1, 4s, "report", day + 3600s}), "");
+  EXPECT_EQ(ParseMetrics(file), (std::map<std::string, double>{
+                                    {"corvane_run_end_timestamp_seconds", 1'700'003'600},
+                                    {"corvane_run_last_success_timestamp_seconds", 1'700'000'000},
+                                    {"corvane_run_exit_status", 124},
+                                    {"corvane_run_alerts_sent", 1},
+                                    {"corvane_run_duration_seconds", 4}}));
+  struct stat info {};
+  ASSERT_EQ(stat(file.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0644u);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
+  const auto missing = dir / "missing" / "corvane.prom";
+  EXPECT_THAT(WriteMetricsFile(missing, {0, 0, 1s, "", day}),
+              HasSubstr("warning: metrics file " + missing.string() + " not written"));
+}
+
+}  // namespace
+}  // namespace corvane::run
