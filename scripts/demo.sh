@@ -22,13 +22,18 @@ case $engine in
   *) echo "usage: scripts/demo.sh [sqlite|postgresql|mariadb]" >&2; exit 64 ;;
 esac
 
-cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=OFF \
-  -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build build-demo --target corvane-email-handler
+# CORVANE_DEMO_EXECUTABLE names one built already (the test command's); else it is built here.
+executable=${CORVANE_DEMO_EXECUTABLE:-}
+if [ -z "$executable" ]; then
+  cmake -S . -B build-demo -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=OFF \
+    -DCORVANE_BUILD_BENCH=OFF >/dev/null
+  cmake --build build-demo --target corvane-email-handler
+  executable=build-demo/src/run/corvane-email-handler
+fi
 
 rm -rf demo
 mkdir -p demo/outbox
-cp build-demo/src/run/corvane-email-handler demo/
+cp "$executable" demo/
 
 # A server engine's server runs as its own system user when we are root (neither runs as root).
 as_user() {
