@@ -6,6 +6,7 @@
 #   scripts/demo.sh               SQLite: a fresh database file demo/fleet.db
 #   scripts/demo.sh postgresql    a PostgreSQL server of the demo's own
 #   scripts/demo.sh mariadb       a MariaDB server of the demo's own
+#   scripts/demo.sh ENGINE --fleet   the run with the fleet passes as well
 #
 # A server is made in a temporary folder and reached only through its Unix socket, in a folder
 # only the server's user may enter (no TCP port). It is set up as docs/setup-postgresql.md and
@@ -16,10 +17,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 engine=${1:-sqlite}
+shift || true
 case $engine in
   sqlite) scripts/install-deps.sh build ;;
   postgresql | mariadb) scripts/install-deps.sh build "$engine" ;;
-  *) echo "usage: scripts/demo.sh [sqlite|postgresql|mariadb]" >&2; exit 64 ;;
+  *) echo "usage: scripts/demo.sh [sqlite|postgresql|mariadb] [--fleet]" >&2; exit 64 ;;
 esac
 
 # CORVANE_DEMO_EXECUTABLE names one built already (the test command's); else it is built here.
@@ -160,7 +162,8 @@ CONFIG
 
 # Run it as cron would: from /, with next to no environment.
 status=0
-(cd / && env -i PATH=/usr/bin:/bin "${env_odbc[@]}" "$root/demo/corvane-email-handler") || status=$?
+(cd / && env -i PATH=/usr/bin:/bin "${env_odbc[@]}" "$root/demo/corvane-email-handler" "$@") ||
+  status=$?
 echo "corvane-email-handler ended with status $status"
 echo
 /usr/bin/python3 "$root/scripts/show-mail.py" "$root"/demo/outbox/*.eml
