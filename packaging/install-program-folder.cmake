@@ -1,6 +1,31 @@
-# Run at install time: completes the program folder so the program works where it lands.
-# An existing config.txt or database is never touched.
-set(folder "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}")
+# Run by `cmake --install` (CORVANE_SOURCE_DIR and CORVANE_BINARY_DIR set before it): what
+# follows the prefix given at install time, and the program folder's own files.
+set(prefix "${CMAKE_INSTALL_PREFIX}")
+set(folder "$ENV{DESTDIR}${prefix}")
+
+# The example unit runs the program where this install puts it.
+file(READ "${CORVANE_SOURCE_DIR}/packaging/corvane-email-handler.service" unit)
+string(REPLACE "/opt/corvane-email-handler" "${prefix}" unit "${unit}")
+file(WRITE "${CORVANE_BINARY_DIR}/unit/corvane-email-handler.service" "${unit}")
+file(INSTALL "${CORVANE_BINARY_DIR}/unit/corvane-email-handler.service"
+     DESTINATION "${prefix}/examples")
+
+# Where man looks: <prefix>/share/man, except for a folder under /opt, which man never searches;
+# the page goes to the local administrator's /usr/local/share/man then.
+if(prefix MATCHES "^/opt/")
+  set(man_folder "/usr/local/share/man/man1")
+else()
+  set(man_folder "${prefix}/share/man/man1")
+endif()
+file(INSTALL "${CORVANE_SOURCE_DIR}/man/corvane-email-handler.1" DESTINATION "${man_folder}")
+
+# A staging (DESTDIR) is packaged and unpacked elsewhere, later: files made for this machine and
+# this day (settings, a demo database dated today, a lock owned by whoever runs it) have no place
+# in it. Only an install onto the machine itself completes the program folder, so that it works
+# where it lands. What is there already is never touched.
+if(NOT "$ENV{DESTDIR}" STREQUAL "")
+  return()
+endif()
 
 if(NOT EXISTS "${folder}/config.txt")
   file(COPY_FILE "${folder}/examples/config.txt.example" "${folder}/config.txt")
@@ -9,16 +34,30 @@ if(NOT EXISTS "${folder}/config.txt")
   message(STATUS "Installing: ${folder}/config.txt (example settings)")
 endif()
 
+# The single-instance lock: the account that runs the program must own it (chown), as it
+# cannot make files in a folder root owns.
+if(NOT EXISTS "${folder}/corvane-email-handler.lock")
+  file(TOUCH "${folder}/corvane-email-handler.lock")
+  file(CHMOD "${folder}/corvane-email-handler.lock" FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
+endif()
+
 file(MAKE_DIRECTORY "${folder}/outbox")
 
 find_program(SQLITE3 sqlite3)
-if(NOT EXISTS "${folder}/fleet.db" AND SQLITE3)
-  foreach(script schema-sqlite.sql demo-data.sql)
-    execute_process(COMMAND "${SQLITE3}" "${folder}/fleet.db"
-                    INPUT_FILE "${folder}/sql/${script}" RESULT_VARIABLE failed)
-    if(failed)
-      message(FATAL_ERROR "sqlite3 could not run ${script}")
+find_program(PYTHON3 python3 PATHS /usr/bin NO_DEFAULT_PATH)
+if(NOT EXISTS "${folder}/fleet.db" AND SQLITE3 AND PYTHON3)
+  execute_process(COMMAND "${SQLITE3}" "${folder}/fleet.db"
+                  INPUT_FILE "${folder}/sql/schema-sqlite.sql" RESULT_VARIABLE failed)
+  if(NOT failed)
+    execute_process(COMMAND "${PYTHON3}" "${CORVANE_SOURCE_DIR}/scripts/demo-data.py" sqlite
+                    COMMAND "${SQLITE3}" "${folder}/fleet.db" RESULTS_VARIABLE results)
+    if(NOT results STREQUAL "0;0")
+      set(failed 1)
     endif()
-  endforeach()
+  endif()
+  if(failed)
+    file(REMOVE "${folder}/fleet.db")
+    message(FATAL_ERROR "the demo database could not be made")
+  endif()
   message(STATUS "Installing: ${folder}/fleet.db (demo database, mail to outbox/)")
 endif()

@@ -1,26 +1,45 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building and the demo need ("build"), or that and what the
-# tests need ("test", the default). Idempotent: it only checks when everything is there already.
+# Installs the Debian 12 packages a task needs; the groups may be combined:
+#   build        building the program and the SQLite demo
+#   package      that, and making and checking the Debian package (scripts/package.sh)
+#   postgresql   that, and a PostgreSQL server with psqlODBC (scripts/demo.sh postgresql)
+#   mariadb      that, and a MariaDB server with Connector/ODBC (scripts/demo.sh mariadb)
+#   test         all of the above and what the tests need (the default)
+# Idempotent: it only checks when everything is there already.
 set -euo pipefail
 
-packages=(
+build=(
   build-essential cmake ninja-build pkg-config
   libsqlite3-dev sqlite3 libcurl4-openssl-dev unixodbc unixodbc-dev ca-certificates python3
 )
-if [ "${1:-test}" = "test" ]; then
-  packages+=(
-    libgtest-dev libgmock-dev
-    # database engines the tests use: PostgreSQL through psqlODBC, MariaDB through Connector/ODBC;
-    # FreeTDS is only loaded (no SQL Server runs on Linux test machines)
-    postgresql odbc-postgresql mariadb-server mariadb-client odbc-mariadb tdsodbc
-    # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
-    python3-aiosmtpd postfix openssl
-    # the Prometheus text format's own parser, for the metrics file
-    python3-prometheus-client
-    # tools the tests and the fuzzers use; systemd-analyze checks the shipped service unit
-    util-linux procps clang libclang-rt-14-dev systemd
-  )
-fi
+# dpkg-shlibdeps (dpkg-dev) and file find the libraries the package needs; lintian checks it
+package=(dpkg-dev file lintian)
+postgresql=(postgresql odbc-postgresql)
+mariadb=(mariadb-server mariadb-client odbc-mariadb)
+test=(
+  libgtest-dev libgmock-dev
+  # FreeTDS is only loaded (no SQL Server runs on Linux test machines)
+  tdsodbc
+  # mail servers the tests use: aiosmtpd, and postfix's smtp-sink / smtp-source
+  python3-aiosmtpd postfix openssl
+  # the Prometheus text format's own parser, for the metrics file
+  python3-prometheus-client
+  # tools the tests and the fuzzers use; systemd-analyze checks the shipped service unit
+  util-linux procps clang libclang-rt-14-dev systemd
+)
+
+packages=("${build[@]}")
+for group in "${@:-test}"; do
+  case $group in
+    build) ;;
+    package) packages+=("${package[@]}") ;;
+    postgresql) packages+=("${postgresql[@]}") ;;
+    mariadb) packages+=("${mariadb[@]}") ;;
+    test) packages+=("${package[@]}" "${postgresql[@]}" "${mariadb[@]}" "${test[@]}") ;;
+    *) echo "install-deps.sh: unknown group '$group' (build, package, postgresql, mariadb, test)" >&2
+       exit 64 ;;
+  esac
+done
 
 missing=()
 for p in "${packages[@]}"; do

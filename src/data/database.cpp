@@ -1,5 +1,6 @@
 #include "data/database.h"
 
+#include <optional>
 #include <string>
 
 #include "base/ascii.h"
@@ -11,7 +12,19 @@
 namespace corvane::data {
 
 namespace {
+
 constexpr std::chrono::seconds kConnectionTimeout{10};
+
+// Both names drivers take for the password: ODBC's PWD and OLE DB's Password.
+std::optional<std::string> WrittenPassword(const std::string& gConnectString) {
+  std::optional<std::string> found;
+  const ConnectionString parsed = ConnectionString::Parse(gConnectString);
+  for (const ConnectionPart& part : parsed.parts()) {
+    if (EqualsNoCase(part.name, "PWD") || EqualsNoCase(part.name, "Password")) found = part.value;
+  }
+  return found;
+}
+
 }  // namespace
 
 std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
@@ -22,6 +35,7 @@ std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
 }
 
 std::string FullConnectionString(const std::string& gConnectString) {
+  if (WrittenPassword(gConnectString)) return gConnectString;
   std::string full = gConnectString;
   const std::string_view head = TrimBlanks(full);
   if (!head.empty() && head.back() != ';') full += ';';
@@ -29,6 +43,10 @@ std::string FullConnectionString(const std::string& gConnectString) {
   full += kPasswordValue;
   full += ';';
   return full;
+}
+
+std::string DatabasePassword(const std::string& gConnectString) {
+  return WrittenPassword(gConnectString).value_or(std::string(kPasswordValue));
 }
 
 std::unique_ptr<Connection> OpenDatabase(const RunSettings& settings,

@@ -11,13 +11,20 @@
 
 namespace corvane::data {
 
-// The password part the program adds to every connection string; reports never show it.
+// The password part the program adds to a connection string that has none; reports never show
+// it.
 inline constexpr std::string_view kPasswordValue = "vantorel";
 
-// gConnectString followed by the password part. Where gConnectString does not end with ';'
-// one is put between them: run together, the password would become part of the last value
-// (a file name, a user name) and show up in messages about it.
+// gConnectString as it is when it has a password part of its own (PWD or Password, any letter
+// case): the operator's password is the one used. Otherwise gConnectString followed by the
+// built-in password part. Where gConnectString does not end with ';' one is put between them:
+// run together, the password would become part of the last value (a file name, a user name) and
+// show up in messages about it.
 std::string FullConnectionString(const std::string& gConnectString);
+
+// The password the connection made from gConnectString uses: the last PWD or Password part
+// written in it, else the built-in one. What reports must mask.
+std::string DatabasePassword(const std::string& gConnectString);
 
 // Opens gConn with the full connection string, a 10-second time-out for connecting and the
 // statement limit the string's Command Timeout gives. `watch`, when given, enforces the limits

@@ -36,6 +36,7 @@ void RunState::AddSecret(std::string secret) {
 void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
   state.trace.Stage("ReadConfig");
   ReadConfig(surroundings.program_folder, surroundings.executable, state.settings);
+  state.AddSecret(data::DatabasePassword(state.settings.gConnectString));
 }
 
 void OpenDatabaseStage(const Surroundings& surroundings, RunState& state, bool read_only) {
@@ -77,7 +78,6 @@ Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
                    ReportLine(number, description, state.trace.Describe(), state.secrets)};
   };
   try {
-    state.AddSecret(std::string(data::kPasswordValue));
     return Outcome{body(), ""};
   } catch (const ProcessEnded& end) {
     return Outcome{end.status(), ""};

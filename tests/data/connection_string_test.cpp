@@ -34,6 +34,16 @@ TEST(ConnectionStrings, ThePasswordPartNeverRunsIntoTheLastValue) {
   EXPECT_EQ(ConnectionString::Parse(FullConnectionString("Driver={x};UID=corvane  ")).Find("UID"),
             "corvane");
   EXPECT_EQ(FullConnectionString(""), "PWD=vantorel;");
+  EXPECT_EQ(DatabasePassword("Driver={x};UID=corvane;"), "vantorel");
+}
+
+TEST(ConnectionStrings, APasswordWrittenInTheSettingsIsTheOneUsed) {
+  for (const std::string written :
+       {"Driver={x};UID=corvane;PWD=own;", "Driver={x};pwd = own ;UID=corvane",
+        "Provider=SQLOLEDB;User ID=corvane;Password=\"own\";", "Driver={x};PASSWORD={own};"}) {
+    EXPECT_EQ(FullConnectionString(written), written);
+    EXPECT_EQ(DatabasePassword(written), "own") << written;
+  }
 }
 
 TEST(ConnectionStrings, TheProgramsOwnPartsAreReadAndNeverReachADriver) {

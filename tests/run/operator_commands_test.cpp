@@ -36,8 +36,8 @@ const std::vector<std::string> kFleetItems = {"settings", "database",    "Compan
 // The demo: the shipped schema and demo data, mail through `email_server`.
 void UseDemo(ProgramFolder& program, const std::string& email_server,
              std::string_view alert_to = "dispatch@corvanetours.com") {
-  program.CreateSqliteDatabase(ReadFile(fs::path(CORVANE_SOURCE_DIR) / "sql" / "demo-data.sql") +
-                               "UPDATE Company SET EmailServer = '" + email_server + "';");
+  program.CreateSqliteDatabase(DemoDataSql() + "UPDATE Company SET EmailServer = '" + email_server +
+                               "';");
   program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", alert_to, "7");
 }
 

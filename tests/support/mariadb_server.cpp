@@ -183,6 +183,13 @@ void MariaDbServer::RunSql(const std::string& database, const std::string& sql) 
   }
 }
 
+void MariaDbServer::RunSqlAsAdmin(const std::string& database, const std::string& sql) {
+  const ProcessResult result = Client(database, sql, true);
+  if (result.exit_status != 0) {
+    throw std::runtime_error("mariadb failed in " + database + ": " + result.err);
+  }
+}
+
 std::vector<std::string> MariaDbServer::ClientArgs(const std::string& database) const {
   std::vector<std::string> argv = {kClient.string(),
                                    "--defaults-file=" + (dir_ / "login.cnf").string(), "--batch",

@@ -40,6 +40,7 @@ class MariaDbServer : public SqlServer {
   const std::filesystem::path& socket_folder() const override { return sockets_; }
   std::string CreateDatabase() override;
   void RunSql(const std::string& database, const std::string& sql) override;
+  void RunSqlAsAdmin(const std::string& database, const std::string& sql) override;
   ChildProcess StartSql(const std::string& database, const std::string& sql) const override;
   // The `mariadb` client; its login and secret come from an option file only this process's
   // user can read.

@@ -195,6 +195,13 @@ void PostgresServer::RunSql(const std::string& database, const std::string& sql)
   }
 }
 
+void PostgresServer::RunSqlAsAdmin(const std::string& database, const std::string& sql) {
+  const ProcessResult result = Psql(kAdmin, database, sql);
+  if (result.exit_status != 0) {
+    throw std::runtime_error("psql failed in " + database + ": " + result.err);
+  }
+}
+
 std::vector<std::string> PostgresServer::PsqlArgs(const std::string& login,
                                                   const std::string& database) const {
   return {(kBin / "psql").string(),

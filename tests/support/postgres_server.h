@@ -5,8 +5,7 @@
 // The server has no TCP port at all: it is reached only through its Unix socket, in a folder
 // of its own that only the server's user may enter, so a test can never reach another test's
 // server (and no one else can reach this one). Two logins: kLogin with kPassword, the one the
-// program under test uses (it always appends "PWD=vantorel;") and the owner of the test
-// databases; and the superuser `postgres` with a secret made for this server alone, for psql's
+// program under test uses (its built-in password) and the owner of the test databases; and the superuser `postgres` with a secret made for this server alone, for psql's
 // administrative work. (The same promises as every SqlServer.)
 #pragma once
 
@@ -62,6 +61,8 @@ class PostgresServer : public SqlServer {
   // Runs SQL text (several statements allowed) in `database` as kLogin; throws with psql's
   // message.
   void RunSql(const std::string& database, const std::string& sql) override;
+  // psql meta-commands (\set, \i) work in `sql`.
+  void RunSqlAsAdmin(const std::string& database, const std::string& sql) override;
   // psql running `sql` in `database` as kLogin, in the background.
   ChildProcess StartSql(const std::string& database, const std::string& sql) const override;
   std::vector<std::string> ClientArgs(const std::string& database) const override;

@@ -49,6 +49,13 @@ std::filesystem::path SqliteSchemaFile() {
   return std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql";
 }
 
+std::string DemoDataSql() {
+  const ProcessResult result = Run(
+      {"/usr/bin/python3", std::string(CORVANE_SOURCE_DIR) + "/scripts/demo-data.py", "sqlite"});
+  EXPECT_EQ(result.exit_status, 0) << result.err;
+  return result.out;
+}
+
 ProgramFolder::ProgramFolder() {
   std::filesystem::copy_file(CORVANE_EXECUTABLE, executable());
 }

@@ -70,4 +70,7 @@ std::string OneOpenTourSql(DateTime day);
 // The schema every SQLite test database starts from.
 std::filesystem::path SqliteSchemaFile();
 
+// The demo rows as SQL for SQLite, dated around today (scripts/demo-data.py).
+std::string DemoDataSql();
+
 }  // namespace corvane::testing

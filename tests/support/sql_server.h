@@ -4,8 +4,8 @@
 //
 // Each server runs in a temporary folder of its own, has no TCP port, and is reached only
 // through its Unix socket in a folder only the server's user may enter. The program's login
-// kLogin (password kPassword, which the program always appends as "PWD=vantorel;") owns the
-// test databases; the server's administrator has a secret made for that server alone.
+// kLogin (password kPassword, the program's built-in one, used when the settings write none)
+// owns the test databases; the server's administrator has a secret made for that server alone.
 #pragma once
 
 #include <sys/types.h>
@@ -33,6 +33,9 @@ class SqlServer {
   // Runs SQL text (several statements allowed) in `database` as kLogin; throws with the
   // client's message.
   virtual void RunSql(const std::string& database, const std::string& sql) = 0;
+  // The same as the server's administrator: what a database administrator sets up (logins,
+  // grants).
+  virtual void RunSqlAsAdmin(const std::string& database, const std::string& sql) = 0;
   // The server's own command-line client running `sql` in `database` as kLogin, in the
   // background: another client, e.g. one that holds a lock.
   virtual ChildProcess StartSql(const std::string& database, const std::string& sql) const = 0;
