@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <ostream>
 
@@ -66,10 +67,14 @@ class Checklist {
   int status_ = exit_status::kOk;
 };
 
+// The envelope's recipients of a list, each mailbox once, as a message to it would have them.
 std::vector<std::string> Addresses(const std::string& list, std::string_view what) {
   std::vector<std::string> addresses;
   for (const mail::Mailbox& mailbox : mail::ParseMailboxList(list, what)) {
-    addresses.push_back(mailbox.address);
+    const bool listed = std::any_of(addresses.begin(), addresses.end(), [&](const std::string& a) {
+      return mail::SameMailbox(a, mailbox.address);
+    });
+    if (!listed) addresses.push_back(mailbox.address);
   }
   return addresses;
 }
