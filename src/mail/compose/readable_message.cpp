@@ -1,9 +1,9 @@
 #include "mail/compose/readable_message.h"
 
-#include <cstdio>
 #include <optional>
 
 #include "base/ascii.h"
+#include "base/one_line.h"
 
 namespace corvane::mail {
 
@@ -95,20 +95,17 @@ std::string DecodeQuotedPrintable(std::string_view body) {
   return out;
 }
 
-// CR LF as LF; other control characters (a bare CR among them) escaped; tabs kept.
+// Each line shown as text from outside is shown (base/one_line.h), tabs kept; LF line ends.
 std::string ForTerminal(std::string_view text) {
   std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    const auto byte = static_cast<unsigned char>(c);
-    if ((byte < 0x20 && c != '\n' && c != '\t') || byte == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
-      out += escaped;
-    } else {
-      out += c;
-    }
+  while (!text.empty()) {
+    const std::size_t end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    out += OneLineText(line, Tabs::kKeep);
+    if (end == std::string_view::npos) break;
+    out += '\n';
+    text.remove_prefix(end + 1);
   }
   return out;
 }
