@@ -136,7 +136,7 @@ std::map<std::string, std::string> DatabaseFiles(const ProgramFolder& program) {
   return files;
 }
 
-TEST(Check, AndDryRunLeaveAWalDatabaseWithAPendingLogAsItIs) {
+TEST(ReadOnlyLooks, LeaveAWalDatabaseWithAPendingLogAsItIs) {
   OnOneDay([](DateTime today) {
     ProgramFolder program;
     fs::create_directory(program / "outbox");
