@@ -176,7 +176,9 @@ std::string ReplaceFile(const fs::path& path, const std::string& text) {
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
   // Hidden and not ending in .prom, so the collector never reads it half-written; mkostemp
   // creates it with O_EXCL, so a link planted under that name is not followed.
-  std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
+  std::string name = ".";  // built by appends: GCC 12 warns falsely on "." + std::string
+  name.append(path.filename().string()).append(".XXXXXX");
+  std::string temporary = (folder / name).string();
   FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
   if (!file.valid()) {
     return "not written: cannot create a file in " + folder.string() + ": " + ErrnoText(errno);
