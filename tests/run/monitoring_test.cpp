@@ -79,22 +79,16 @@ TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
     EXPECT_EQ(requests[0].method + " " + requests[0].target, "POST " + kKey + "/start");
     EXPECT_EQ(requests[1].target, kKey + run.final_path);
     EXPECT_THAT(requests[1].body, HasSubstr(run.in_body));
-    const std::vector<std::string> lines = [&] {
-      std::vector<std::string> split;
-      std::istringstream err(result.err);
-      for (std::string line; std::getline(err, line);) split.push_back(line);
-      return split;
-    }();
-    if (run.status != 0) {
-      // The body holds the run's one report line, as stderr shows it.
-      ASSERT_FALSE(lines.empty());
-      EXPECT_THAT(requests[1].body, HasSubstr(lines[0]));
+    // The body holds the run's one report line, as stderr shows it; a monitor that never answers
+    // costs a warning per request, and nothing more.
+    EXPECT_THAT(requests[1].body, HasSubstr(run.status == 0 ? "" : result.err.substr(0, 60)));
+    std::size_t warnings = 0;
+    for (std::size_t at = 0; (at = result.err.find("warning: heartbeat to 127.0.0.1:", at)) !=
+                             std::string::npos;
+         ++at) {
+      ++warnings;
     }
-    // A monitor that never answers costs a warning per request, and nothing more.
-    const auto warnings = std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
-      return line.starts_with("corvane-email-handler: warning: heartbeat to 127.0.0.1:");
-    });
-    EXPECT_EQ(warnings, run.answer == 200 ? 0 : 2) << result.err;
+    EXPECT_EQ(warnings, run.answer == 200 ? 0u : 2u) << result.err;
     EXPECT_THAT(result.err + result.out, Not(HasSubstr("5f1c")));
 
     const std::map<std::string, double> metrics = ParseMetrics(program / "corvane.prom");
