@@ -29,6 +29,13 @@ constexpr bool IsBlank(char c) {
 constexpr bool IsBlankOrLineEnd(char c) {
   return IsBlank(c) || c == '\r' || c == '\n';
 }
+// The value of a hexadecimal digit (either letter case), or -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (IsAsciiDigit(c)) return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 constexpr char ToLowerAscii(char c) {
   return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }

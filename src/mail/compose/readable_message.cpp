@@ -11,20 +11,13 @@ namespace {
 
 constexpr std::string_view kShownHeaders[] = {"Date", "From", "To", "Cc", "Bcc", "Subject"};
 
-std::optional<int> HexDigit(char c) {
-  if (IsAsciiDigit(c)) return c - '0';
-  const char lower = ToLowerAscii(c);
-  if (lower >= 'a' && lower <= 'f') return lower - 'a' + 10;
-  return std::nullopt;
-}
-
 // "=XX" at `at`, as the byte it stands for.
 std::optional<char> EscapedByte(std::string_view text, std::size_t at) {
   if (at + 2 >= text.size() || text[at] != '=') return std::nullopt;
-  const auto high = HexDigit(text[at + 1]);
-  const auto low = HexDigit(text[at + 2]);
-  if (!high || !low) return std::nullopt;
-  return static_cast<char>(*high * 16 + *low);
+  const int high = HexDigitValue(text[at + 1]);
+  const int low = HexDigitValue(text[at + 2]);
+  if (high < 0 || low < 0) return std::nullopt;
+  return static_cast<char>(high * 16 + low);
 }
 
 // The text of one encoded word "=?utf-8?q?...?=" (RFC 2047 §4.2: '_' is a blank); nullopt for

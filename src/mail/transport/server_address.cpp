@@ -26,15 +26,11 @@ bool IsHostChar(char c) {
   return IsAsciiAlnum(c) || c == '-' || c == '.';
 }
 
-bool IsHexDigit(char c) {
-  return IsAsciiDigit(c) || (ToLowerAscii(c) >= 'a' && ToLowerAscii(c) <= 'f');
-}
-
 bool IsValidHost(std::string_view host) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     const std::string_view inner = host.substr(1, host.size() - 2);
     return std::all_of(inner.begin(), inner.end(),
-                       [](char c) { return IsHexDigit(c) || c == ':' || c == '.'; });
+                       [](char c) { return HexDigitValue(c) >= 0 || c == ':' || c == '.'; });
   }
   return !host.empty() && host.size() <= 253 && host.front() != '.' && host.front() != '-' &&
          host.find("..") == std::string_view::npos &&
@@ -68,21 +64,14 @@ void ParseHostPort(std::string_view authority, std::string_view text, ServerAddr
   if (colon != std::string_view::npos) out.port = ParsePort(authority.substr(colon + 1), text);
 }
 
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 // `encoded` with each %XX undone; a '%' not followed by two hex digits stays as it is and
 // makes `complete` false.
 std::string PercentDecoded(std::string_view encoded, bool& complete) {
   complete = true;
   std::string out;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    const int high = encoded[i] == '%' && i + 2 < encoded.size() ? HexValue(encoded[i + 1]) : -1;
-    const int low = high >= 0 ? HexValue(encoded[i + 2]) : -1;
+    const int high = encoded[i] == '%' && i + 2 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigitValue(encoded[i + 2]) : -1;
     if (low < 0) {
       complete = complete && encoded[i] != '%';
       out += encoded[i];
