@@ -24,11 +24,17 @@ void CheckOnlyRunnerControls(const struct stat& info, const std::filesystem::pat
   const uid_t me = ::geteuid();
   const std::string subject = "Permission denied: " + std::string(what) + " " + path.string();
   if (info.st_uid != me && info.st_uid != 0) {
+    const std::string owner = UserName(info.st_uid);
     const std::string owners = me == 0 ? "root" : "root or " + UserName(me);
+    // Root is never told to take an account's files over: a start as root on settings that
+    // account owns runs as that account.
+    const std::string fix = me == 0 ? "run the program as " + owner + " (runuser -u " + owner +
+                                          " -- ...), or give the settings file to " + owner
+                                    : "chown " + UserName(me) + " " + path.string();
     throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
-                subject + " belongs to " + UserName(info.st_uid) + "; only " + owners +
+                subject + " belongs to " + owner + "; only " + owners +
                     ", who runs the program, may own it, or its owner could " + std::string(harm) +
-                    ". Fix: chown " + UserName(me) + " " + path.string());
+                    ". Fix: " + fix);
   }
   if ((info.st_mode & forbidden) != 0) {
     char mode[8];

@@ -21,7 +21,8 @@ void MailSender::SendMsg(const Value& MsgFrom, const Value& MsgFromName, const V
   message->AddRecipient(ToText(MsgTo, "MsgTo"), zero, zero);
   message->SetSubject(ToText(MsgSubject, "MsgSubject"));
   message->SetBody(ToText(msgBody, "msgBody"));
-  message->Send(server_, zero);
+  message->Send(server_, zero);  // returns only for a message the server accepted
+  if (accepted_ != nullptr) ++*accepted_;
   message.reset();
 }
 

@@ -1,6 +1,7 @@
 // SendMsg: the system's one way of sending an e-mail, one message to one recipient.
 #pragma once
 
+#include <atomic>
 #include <string>
 
 #include "base/value.h"
@@ -21,9 +22,14 @@ class MailSender {
   void SendMsg(const Value& MsgFrom, const Value& MsgFromName, const Value& MsgTo,
                const Value& MsgSubject, const Value& msgBody) const;
 
+  // From now on each message the server accepted is counted in `accepted`, which any thread
+  // may read; null: not counted.
+  void CountAcceptedIn(std::atomic<long>* accepted) { accepted_ = accepted; }
+
  private:
   MailComponent& component_;
   const std::string& server_;
+  std::atomic<long>* accepted_ = nullptr;
 };
 
 }  // namespace corvane::mail

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "run/monitor_conventions.h"
+
 namespace corvane::run {
 
 namespace {
 
-enum Option : int { kFleet = 256, kHeartbeatUrl, kMetricsFile };
+enum Option : int { kFleet = 256, kHeartbeatUrl, kMetricsFile, kHeartbeatStyle, kConfig };
 
 // The option an error is about, as the user wrote it.
 std::string Written(int argc, char* const argv[]) {
@@ -26,6 +28,8 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
                                     {"fleet", no_argument, nullptr, kFleet},
                                     {"heartbeat-url", required_argument, nullptr, kHeartbeatUrl},
                                     {"metrics-file", required_argument, nullptr, kMetricsFile},
+                                    {"heartbeat-style", required_argument, nullptr, kHeartbeatStyle},
+                                    {"config", required_argument, nullptr, kConfig},
                                     {nullptr, 0, nullptr, 0}};
   // getopt keeps its place in globals: start it afresh ("+": stop at the first non-option, so
   // a stray argument is never moved out of sight), and keep it quiet (the usage says it all).
@@ -40,7 +44,11 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
       // Never echo what followed: a heartbeat URL is a secret.
       std::string name = Written(argc, argv);
       name = name.substr(0, name.find('='));
-      const char* what = optopt == 't' ? "an ADDRESS" : optopt == kHeartbeatUrl ? "a URL" : "a PATH";
+      const char* what = optopt == 't'               ? "an ADDRESS"
+                         : optopt == kHeartbeatUrl   ? "a URL"
+                         : optopt == kHeartbeatStyle ? "a STYLE"
+                         : optopt == kConfig         ? "a FILE"
+                                                     : "a PATH";
       return UsageError{name + " needs " + what};
     }
     if (c == '?') {
@@ -61,6 +69,17 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
         continue;
       case kMetricsFile:
         command.metrics_file = optarg;
+        continue;
+      case kHeartbeatStyle:
+        // Empty: the URL decides, as without the option.
+        if (*optarg != '\0' && !HeartbeatStyleNamed(optarg)) {
+          return UsageError{"--heartbeat-style takes " + std::string(kHeartbeatStyleNames)};
+        }
+        command.heartbeat_style = optarg;
+        continue;
+      case kConfig:
+        if (*optarg == '\0') return UsageError{"--config needs a FILE"};
+        command.settings_file = optarg;
         continue;
       default:
         break;
@@ -94,11 +113,12 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
 }
 
 std::string UsageText() {
-  return "Usage: corvane-email-handler [COMMAND] [--fleet] [--heartbeat-url URL] "
-         "[--metrics-file PATH]\n"
+  return "Usage: corvane-email-handler [COMMAND] [--fleet] [--config FILE] [--heartbeat-url URL]\n"
+         "       [--heartbeat-style STYLE] [--metrics-file PATH]\n"
          "\n"
          "With no command: one run, as cron or the systemd timer starts it. It reads config.txt\n"
-         "beside the program, e-mails the tour-drop alerts and prints each log line.\n"
+         "beside the program, e-mails the tour-drop alerts and prints each log line. Started as\n"
+         "root, it runs as the owner of the settings file (unless root owns it).\n"
          "\n"
          "Commands (neither --check nor --dry-run writes anything; only --test-mail sends mail):\n"
          "  --check              check everything a run needs, one line per item\n"
@@ -110,8 +130,12 @@ std::string UsageText() {
          "Options:\n"
          "  --fleet              also e-mail new fleet tickets and ticket actions and mark them\n"
          "                       as e-mailed (with a run, --check or --dry-run)\n"
+         "  --config FILE        read FILE instead of config.txt beside the program (relative\n"
+         "                       paths in it still start from the program's folder)\n"
          "  --heartbeat-url URL  tell a cron monitor when a run starts and how it ended\n"
          "                       (default: $CORVANE_HEARTBEAT_URL)\n"
+         "  --heartbeat-style STYLE  the monitor's convention: healthchecks, cronitor or\n"
+         "                       uptime-kuma (default: $CORVANE_HEARTBEAT_STYLE, else the URL's)\n"
          "  --metrics-file PATH  write each run's figures for Prometheus' textfile collector\n"
          "                       (default: $CORVANE_METRICS_FILE)\n"
          "\n"

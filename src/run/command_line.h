@@ -15,9 +15,14 @@ struct Command {
   std::string address;  // --test-mail's recipient
   // --fleet: the fleet-ticket and fleet-action passes too (a run, --check and --dry-run).
   bool fleet = false;
-  // --heartbeat-url URL and --metrics-file PATH, where given: where a run reports its end.
+  // --heartbeat-url URL, --heartbeat-style STYLE and --metrics-file PATH, where given: where
+  // and how a run reports its end.
   std::optional<std::string> heartbeat_url;
+  std::optional<std::string> heartbeat_style;
   std::optional<std::string> metrics_file;
+  // --config FILE (every command): the settings file to read instead of config.txt beside the
+  // program; empty: that one.
+  std::string settings_file;
 };
 
 // What is wrong with a command line, in one line ("unknown option --frob").
@@ -26,10 +31,11 @@ struct UsageError {
 };
 
 // Reads argv by getopt_long's conventions: long options (--check, --dry-run, --test-mail
-// ADDRESS or --test-mail=ADDRESS, --version, --help; --fleet; --heartbeat-url URL,
-// --metrics-file PATH) and -h; "--" ends the options. An unknown option, a value given to an
-// option that takes none, a missing value, two commands, --fleet with a command that has no
-// passes, or any argument that is not an option is a UsageError naming the option as written.
+// ADDRESS or --test-mail=ADDRESS, --version, --help; --fleet; --config FILE; --heartbeat-url
+// URL, --heartbeat-style STYLE, --metrics-file PATH) and -h; "--" ends the options. An unknown
+// option, a value given to an option that takes none, a missing value, two commands, --fleet
+// with a command that has no passes, a style that names no monitor convention, an empty FILE,
+// or any argument that is not an option is a UsageError naming the option as written.
 std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[]);
 
 // The usage text (several lines, ending with a line end).

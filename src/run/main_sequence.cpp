@@ -17,6 +17,7 @@
 #include "run/operator_commands.h"
 #include "run/report.h"
 #include "run/settings_file.h"
+#include "run/settings_owner.h"
 
 namespace corvane::run {
 
@@ -33,9 +34,15 @@ void RunState::AddSecret(std::string secret) {
   if (watchdog != nullptr) watchdog->SetSecrets(secrets);
 }
 
+std::filesystem::path SettingsFile(const Surroundings& surroundings) {
+  return surroundings.settings_file.empty() ? surroundings.program_folder / "config.txt"
+                                            : surroundings.settings_file;
+}
+
 void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
   state.trace.Stage("ReadConfig");
-  ReadConfig(surroundings.program_folder, surroundings.executable, state.settings);
+  ReadConfig(surroundings.program_folder, surroundings.executable, state.settings,
+             surroundings.settings_file);
   state.AddSecret(data::DatabasePassword(state.settings.gConnectString));
 }
 
@@ -106,6 +113,7 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
   state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
                                                surroundings.clock, state.trace);
   state.form->EchoLogTo(surroundings.out, surroundings.alerts);
+  state.form->CountMessagesIn(surroundings.messages);
   state.form->SetLoadPasses(fleet, /*mark_rows=*/true);
   state.form->Load();  // its load handler ends the process
   state.form->Show();
@@ -133,10 +141,26 @@ int RunProcess(const Command& command) {
   const auto started = std::chrono::steady_clock::now();
   // What the end tells the monitors; it lives as long as anything may end the run.
   std::atomic<long> alerts{0};
+  std::atomic<long> messages{0};
   std::optional<Heartbeat> heartbeat;
   std::filesystem::path metrics_file;
   RunTrace trace;
   std::optional<Watchdog> watchdog;
+  std::filesystem::path executable;
+  std::filesystem::path settings_file;
+  std::optional<std::string> runs_as;
+  try {
+    // Who runs is settled first, while the process has one thread, and before anything is read.
+    executable = ExecutablePath();
+    std::error_code unknown;  // a working folder that cannot be named: the path as given
+    settings_file = std::filesystem::absolute(command.settings_file, unknown);
+    if (command.settings_file.empty() || unknown) settings_file = command.settings_file;
+    runs_as = RunAsSettingsOwner(settings_file.empty() ? executable.parent_path() / "config.txt"
+                                                       : settings_file);
+  } catch (const Error& error) {
+    std::cerr << ReportLine(error.number(), error.description(), "ReadConfig", {});
+    return ExitStatusFor(error.kind());
+  }
   try {
     watchdog.emplace(trace, STDERR_FILENO, data::ProgramParts::kDefaultRunTimeout);
   } catch (const Error& error) {
@@ -153,16 +177,18 @@ int RunProcess(const Command& command) {
     outcome = AtTheTop(state, [&] {
       // Only a run reports to monitoring: the operator commands are watched by their operator.
       if (command.kind == CommandKind::kRun) {
-        const MonitorSettings monitors =
-            MonitorSettings::Resolve(command.heartbeat_url, command.metrics_file);
+        const MonitorSettings monitors = MonitorSettings::Resolve(
+            command.heartbeat_url, command.heartbeat_style, command.metrics_file);
         heartbeat.emplace(monitors.heartbeat_url, monitors.heartbeat_source,
-                          mail::MailOptions::FromEnvironment().ca_file, kHeartbeatLimit);
+                          monitors.heartbeat_style, mail::MailOptions::FromEnvironment().ca_file,
+                          kHeartbeatLimit);
         for (std::string& secret : heartbeat->Secrets()) state.AddSecret(std::move(secret));
         metrics_file = monitors.metrics_file;
         watchdog->SetEndNotice([&](const Outcome& end) {
           RunSummary summary;
           summary.exit_status = end.status;
-          summary.alerts_sent = alerts.load();
+          summary.messages_sent = messages.load();
+          summary.alerts_handled = alerts.load();
           summary.duration = std::chrono::steady_clock::now() - started;
           summary.report = end.report;
           summary.ended = std::chrono::system_clock::now();
@@ -170,12 +196,12 @@ int RunProcess(const Command& command) {
         });
         std::cerr << heartbeat->Start() << std::flush;
       }
-      const std::filesystem::path executable = ExecutablePath();
       mail::MailOptions options = mail::MailOptions::FromEnvironment();
       options.watch = &*watchdog;
       mail.emplace(executable.parent_path(), std::move(options));
-      const Surroundings surroundings{executable, executable.parent_path(), clock, *mail,
-                                      std::cerr,  std::cout,               &alerts};
+      const Surroundings surroundings{executable, executable.parent_path(), clock,    *mail,
+                                      std::cerr,  std::cout,                &alerts,  &messages,
+                                      settings_file, runs_as.value_or("")};
       return Dispatch(command, surroundings, state);
     });
     std::cout.flush();

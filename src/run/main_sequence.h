@@ -31,8 +31,14 @@ struct Surroundings {
   mail::DeliveringMailComponent& mail;
   std::ostream& report;  // the single-instance message (stderr)
   std::ostream& out;     // the run's log lines, the operator commands' output (stdout)
-  std::atomic<long>* alerts = nullptr;  // counts the run's alerts (its log lines), if given
+  std::atomic<long>* alerts = nullptr;    // counts the alerts handled (log lines), if given
+  std::atomic<long>* messages = nullptr;  // counts the messages the server accepted, if given
+  std::filesystem::path settings_file;    // --config's file; empty: config.txt in the folder
+  std::string runs_as;  // the account a root start switched to (settings_owner.h); empty: none
 };
+
+// The settings file a command reads: --config's, else config.txt in the program folder.
+std::filesystem::path SettingsFile(const Surroundings& surroundings);
 
 // Everything a run or command holds until the process ends. Members are released in reverse
 // order when it goes: the window, the connection, the guard's lock.

@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view kHeartbeatEnv = "CORVANE_HEARTBEAT_URL";
+constexpr std::string_view kHeartbeatStyleEnv = "CORVANE_HEARTBEAT_STYLE";
 constexpr std::string_view kMetricsEnv = "CORVANE_METRICS_FILE";
 // A URL's path or query parts this long are keys; shorter ones are words ("ping", "api").
 constexpr std::size_t kShortestKey = 8;
@@ -33,19 +34,6 @@ constexpr std::string_view kLastSuccess = "corvane_run_last_success_timestamp_se
 std::string Environment(std::string_view name) {
   const char* value = std::getenv(std::string(name).c_str());
   return value == nullptr ? std::string() : std::string(value);
-}
-
-struct CurlFreeDeleter {
-  void operator()(char* text) const noexcept { curl_free(text); }
-};
-
-// One part of `url`; nullopt when it has none (no user, no explicit port, ...).
-std::optional<std::string> UrlPart(CURLU* url, CURLUPart part) {
-  char* raw = nullptr;
-  const CURLUcode code = curl_url_get(url, part, &raw, 0);
-  const std::unique_ptr<char, CurlFreeDeleter> owned(raw);
-  if (code != CURLUE_OK || raw == nullptr) return std::nullopt;
-  return std::string(raw);
 }
 
 // libcurl's own reader of URLs, so what is checked here is what libcurl will request. Gives the
@@ -71,22 +59,6 @@ CurlUrl ParseHeartbeatUrl(const std::string& text, std::string& why) {
     return nullptr;
   }
   return url;
-}
-
-// `url` with "/<suffix>" added to its path (before any query); the URL itself for "".
-std::string WithPathSuffix(CURLU* url, const std::string& suffix) {
-  CurlUrl copy(curl_url_dup(url));
-  if (!copy) throw std::bad_alloc();
-  (void)curl_url_set(copy.get(), CURLUPART_FRAGMENT, nullptr, 0);
-  if (!suffix.empty()) {
-    std::string path = UrlPart(copy.get(), CURLUPART_PATH).value_or("/");
-    while (!path.empty() && path.back() == '/') path.pop_back();
-    path += "/" + suffix;
-    if (curl_url_set(copy.get(), CURLUPART_PATH, path.c_str(), 0) != CURLUE_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  return UrlPart(copy.get(), CURLUPART_URL).value_or("");
 }
 
 std::size_t DiscardAnswer(char*, std::size_t size, std::size_t count, void*) {
@@ -159,8 +131,13 @@ std::string MetricsText(const RunSummary& summary, double last_success) {
            Decimal(last_success, 3));
   AddGauge(out, "corvane_run_exit_status", "The exit status of the last run; 0: success.",
            std::to_string(summary.exit_status));
-  AddGauge(out, "corvane_run_alerts_sent", "How many alerts the last run sent.",
-           std::to_string(summary.alerts_sent));
+  AddGauge(out, "corvane_run_messages_sent",
+           "How many messages the mail server accepted in the last run.",
+           std::to_string(summary.messages_sent));
+  AddGauge(out, "corvane_run_alerts_handled",
+           "How many alerts (tour drops, fleet tickets, fleet actions) the last run handled, "
+           "each once all its messages were accepted.",
+           std::to_string(summary.alerts_handled));
   AddGauge(out, "corvane_run_duration_seconds", "How long the last run took, in seconds.",
            Decimal(summary.duration.count(), 3));
   return out;
@@ -208,11 +185,12 @@ std::string ReplaceFile(const fs::path& path, const std::string& text) {
   return "";
 }
 
-// The final request's body: the status, the alert count, the duration and, when the run
-// failed, its report line.
+// The final request's summary: the status, the counts, the duration and, when the run failed,
+// its report line.
 std::string SummaryText(const RunSummary& summary) {
-  std::string text = "exit status " + std::to_string(summary.exit_status) + "\nalerts sent " +
-                     std::to_string(summary.alerts_sent) + "\nduration " +
+  std::string text = "exit status " + std::to_string(summary.exit_status) + "\nmessages sent " +
+                     std::to_string(summary.messages_sent) + "\nalerts handled " +
+                     std::to_string(summary.alerts_handled) + "\nduration " +
                      Decimal(summary.duration.count(), 3) + " s\n";
   if (summary.exit_status != exit_status::kOk && !summary.report.empty()) {
     text += OneLine(summary.report) + "\n";
@@ -227,6 +205,7 @@ std::string WarningLine(std::string_view text, std::span<const std::string> secr
 }  // namespace
 
 MonitorSettings MonitorSettings::Resolve(std::optional<std::string> option_url,
+                                         std::optional<std::string> option_style,
                                          std::optional<std::string> option_file) {
   MonitorSettings settings;
   if (option_url) {
@@ -236,12 +215,13 @@ MonitorSettings MonitorSettings::Resolve(std::optional<std::string> option_url,
     settings.heartbeat_url = Environment(kHeartbeatEnv);
     settings.heartbeat_source = kHeartbeatEnv;
   }
+  settings.heartbeat_style = option_style ? *option_style : Environment(kHeartbeatStyleEnv);
   settings.metrics_file = option_file ? fs::path(*option_file) : fs::path(Environment(kMetricsEnv));
   return settings;
 }
 
-Heartbeat::Heartbeat(std::string url, std::string_view source, fs::path ca_file,
-                     std::chrono::seconds limit)
+Heartbeat::Heartbeat(std::string url, std::string_view source, std::string_view style,
+                     fs::path ca_file, std::chrono::seconds limit)
     : given_url_(std::move(url)), ca_file_(std::move(ca_file)), limit_(limit) {
   if (given_url_.empty()) return;
   std::string why;
@@ -253,6 +233,17 @@ Heartbeat::Heartbeat(std::string url, std::string_view source, fs::path ca_file,
                             std::span<const std::string>(&given_url_, 1));
     return;
   }
+  const std::optional<HeartbeatStyle> named = HeartbeatStyleNamed(style);
+  if (!style.empty() && !named) {
+    url_.reset();
+    // Only the environment gets here: the command line refuses an unknown style itself.
+    unusable_ = WarningLine(std::string(kHeartbeatStyleEnv) + "=" + std::string(style) +
+                                " is not one of " + std::string(kHeartbeatStyleNames) +
+                                "; no heartbeat is sent",
+                            {});
+    return;
+  }
+  style_ = named.value_or(RecogniseHeartbeatStyle(url_.get()));
   host_ = UrlPart(url_.get(), CURLUPART_HOST).value_or("");
   if (const auto port = UrlPart(url_.get(), CURLUPART_PORT)) host_ += ":" + *port;
   curl_global_.emplace();
@@ -260,16 +251,15 @@ Heartbeat::Heartbeat(std::string url, std::string_view source, fs::path ca_file,
 
 std::string Heartbeat::Start() noexcept {
   if (!url_) return unusable_;
-  return Send("start", "");
+  const std::optional<HeartbeatRequest> request = StartRequest(style_);
+  return request ? Send(*request) : "";
 }
 
 std::string Heartbeat::Finish(const RunSummary& summary) noexcept {
   if (finished_.exchange(true)) return "";
   try {
-    const std::string suffix = summary.exit_status == exit_status::kOk
-                                   ? std::string()
-                                   : std::to_string(summary.exit_status);
-    return Send(suffix, SummaryText(summary));
+    return Send(EndRequest(style_, summary.exit_status, SummaryText(summary),
+                           std::chrono::duration_cast<std::chrono::milliseconds>(summary.duration)));
   } catch (const std::exception& e) {  // out of memory for the body
     return Failure(e.what());
   }
@@ -296,15 +286,17 @@ std::vector<std::string> Heartbeat::Secrets() const {
   return secrets;
 }
 
-std::string Heartbeat::Failure(std::string_view why) const {
+std::string Heartbeat::Failure(std::string_view why) {
+  if (warned_.exchange(true)) return "";
   return WarningLine("heartbeat to " + host_ + " failed: " + std::string(why), Secrets());
 }
 
-std::string Heartbeat::Send(const std::string& path_suffix, const std::string& body) noexcept {
+std::string Heartbeat::Send(const HeartbeatRequest& request) noexcept {
   if (!url_) return "";
   // Nothing here may end the run: whatever libcurl refuses becomes this request's warning.
   try {
-    const std::string target = WithPathSuffix(url_.get(), path_suffix);
+    const std::string target = RequestUrl(url_.get(), request);
+    const std::string& body = request.body;
     mail::CurlEasy easy(curl_easy_init());
     if (!easy) return Failure("libcurl cannot make a handle");
     CURL* h = easy.get();
@@ -327,8 +319,10 @@ std::string Heartbeat::Send(const std::string& path_suffix, const std::string& b
     set(CURLOPT_TIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_USERAGENT, kProgramName.data());
-    set(CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
-    set(CURLOPT_POSTFIELDS, body.c_str());
+    if (request.post) {
+      set(CURLOPT_POSTFIELDSIZE, static_cast<long>(body.size()));
+      set(CURLOPT_POSTFIELDS, body.c_str());
+    }
     set(CURLOPT_HTTPHEADER, headers.get());  // "Expect:": no 100-continue round trip
     set(CURLOPT_WRITEFUNCTION, &DiscardAnswer);
     if (code == CURLE_OK) code = curl_easy_perform(h);

@@ -89,9 +89,10 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
     ReadConfigStage(surroundings, state);
     read = true;
     days = ToWholeNumber(Value(state.settings.gTourAlertDays), "TourAlertDays, config.txt item 13");
-    return Found{(surroundings.program_folder / "config.txt").string() +
-                 ": 13 items, TourAlertDays " + std::to_string(days) + ", alerts to " +
-                 state.settings.gTourAlertTo};
+    std::string detail = SettingsFile(surroundings).string() + ": 13 items, TourAlertDays " +
+                         std::to_string(days) + ", alerts to " + state.settings.gTourAlertTo;
+    if (!surroundings.runs_as.empty()) detail += "; run as its owner " + surroundings.runs_as;
+    return Found{std::move(detail)};
   });
   const bool database = list.Item("database", read, [&] {
     OpenDatabaseStage(surroundings, state, /*read_only=*/true);

@@ -27,7 +27,7 @@ bool IsLineEnd(char c) {
 // Reads one item starting at `pos`; leaves `pos` after the item's separator.
 class ItemReader {
  public:
-  explicit ItemReader(std::string_view bytes) : bytes_(bytes) {
+  ItemReader(std::string_view bytes, std::string_view source) : bytes_(bytes), source_(source) {
     if (bytes_.substr(0, kByteOrderMark.size()) == kByteOrderMark) pos_ = kByteOrderMark.size();
   }
 
@@ -35,7 +35,8 @@ class ItemReader {
     while (pos_ < bytes_.size() && IsBlank(bytes_[pos_])) ++pos_;
     if (pos_ >= bytes_.size()) {
       throw Error(ErrorKind::kSettings, errnum::kInputPastEndOfFile,
-                  "Input past end of file (config.txt holds fewer than 13 items)");
+                  "Input past end of file (" + std::string(source_) +
+                      " holds fewer than 13 items)");
     }
     std::string item;
     if (bytes_[pos_] == '"') {
@@ -66,6 +67,7 @@ class ItemReader {
   }
 
   std::string_view bytes_;
+  std::string_view source_;
   std::size_t pos_ = 0;
 };
 
@@ -83,13 +85,13 @@ class ItemReader {
 constexpr std::string_view kSettingsHarm = "send the database password anywhere";
 constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
+std::string ReadWholeFile(const std::filesystem::path& path, std::string_view what) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) ThrowFileError(errno, path);
   // Checked on the file that was opened, not on its name, so it cannot be swapped in between.
   struct stat info {};
   if (::fstat(file.get(), &info) != 0) ThrowFileError(errno, path);
-  CheckOnlyRunnerControls(info, path, "config.txt", kSettingsHarm, kOthersWrite);
+  CheckOnlyRunnerControls(info, path, what, kSettingsHarm, kOthersWrite);
   std::string bytes;
   char buffer[4096];
   while (true) {
@@ -106,10 +108,18 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   return bytes;
 }
 
+// A folder that others could change could hold a settings file of theirs.
+void CheckFolder(const std::filesystem::path& folder, std::string_view what) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) ThrowFileError(errno, folder);
+  CheckOnlyRunnerControls(info, folder, what, kSettingsHarm, kOthersWrite);
+}
+
 }  // namespace
 
-std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t count) {
-  ItemReader reader(bytes);
+std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t count,
+                                             std::string_view source) {
+  ItemReader reader(bytes, source);
   std::vector<std::string> items;
   items.reserve(count);
   for (std::size_t i = 0; i < count; ++i) items.push_back(reader.Next());
@@ -117,18 +127,23 @@ std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t
 }
 
 void ReadConfig(const std::filesystem::path& program_folder,
-                const std::filesystem::path& executable, RunSettings& settings) {
-  struct stat folder {};
-  if (::stat(program_folder.c_str(), &folder) != 0) ThrowFileError(errno, program_folder);
-  CheckOnlyRunnerControls(folder, program_folder, "the program folder", kSettingsHarm,
-                          kOthersWrite);
+                const std::filesystem::path& executable, RunSettings& settings,
+                const std::filesystem::path& settings_file) {
+  CheckFolder(program_folder, "the program folder");
   // The program runs with the database password: its file is held to the same rule.
   struct stat program {};
   if (::stat(executable.c_str(), &program) != 0) ThrowFileError(errno, executable);
   CheckOnlyRunnerControls(program, executable, "the program file",
                           "change what runs with the database password", kOthersWrite);
-  const std::vector<std::string> items =
-      ReadSequentialItems(ReadWholeFile(program_folder / "config.txt"), kConfigItems);
+  std::vector<std::string> items;
+  if (settings_file.empty()) {
+    items = ReadSequentialItems(ReadWholeFile(program_folder / "config.txt", "config.txt"),
+                                kConfigItems);
+  } else {
+    CheckFolder(settings_file.parent_path(), "the settings file's folder");
+    items = ReadSequentialItems(ReadWholeFile(settings_file, "the settings file"), kConfigItems,
+                                settings_file.string());
+  }
   // Item 1 stands alone; then six pairs whose second item is kept.
   settings.gConnectString = items[2];
   settings.gConfigItem3 = items[4];

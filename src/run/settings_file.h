@@ -20,16 +20,19 @@ namespace corvane::run {
 //   separator is dropped (a double quote inside an unquoted item is kept as it is);
 // - a UTF-8 byte-order mark at the very start is skipped.
 // Anything after the last item asked for is not looked at. Fails with "Input past end of file"
-// (62) when the bytes hold fewer than `count` items.
-std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t count);
+// (62) when the bytes hold fewer than `count` items, naming `source`.
+std::vector<std::string> ReadSequentialItems(std::string_view bytes, std::size_t count,
+                                             std::string_view source = "config.txt");
 
-// Reads <program folder>/config.txt into the six settings-file values of `settings`:
-// items 3, 5, 7, 9, 11 and 13 (the others are read and ignored). A missing file fails with
-// "File not found" (53), an unreadable one with the system's reason, a short one with 62.
-// Settings that others could change are refused (kUnsafe, "Permission denied", 70) before they
-// are read: a config.txt, program folder or `executable` (the program's own file) writable by
-// group or others, or owned by a user other than the one running the program or root.
+// Reads <program folder>/config.txt, or `settings_file` where given (--config), into the six
+// settings-file values of `settings`: items 3, 5, 7, 9, 11 and 13 (the others are read and
+// ignored). A missing file fails with "File not found" (53), an unreadable one with the system's
+// reason, a short one with 62, each naming the file. Settings that others could change are
+// refused (kUnsafe, "Permission denied", 70) before they are read: a settings file, the folder
+// it is in, the program folder or `executable` (the program's own file) writable by group or
+// others, or owned by a user other than the one running the program or root.
 void ReadConfig(const std::filesystem::path& program_folder,
-                const std::filesystem::path& executable, RunSettings& settings);
+                const std::filesystem::path& executable, RunSettings& settings,
+                const std::filesystem::path& settings_file = {});
 
 }  // namespace corvane::run

@@ -42,6 +42,9 @@ class Form1 final : private alerts::RunLog {
     log_echo_ = &out;
     log_lines_ = lines;
   }
+  // Each message the mail server accepts from now on is counted in `messages`, if given, which
+  // any thread may read.
+  void CountMessagesIn(std::atomic<long>* messages) { mail_.CountAcceptedIn(messages); }
 
   // What loading runs besides the tour-drop pass: with `fleet`, the fleet-ticket pass and then
   // the fleet-action pass (the --fleet option); `mark_rows` false keeps their rows unmarked (a

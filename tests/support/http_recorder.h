@@ -1,6 +1,8 @@
 // A cron monitor for tests: an HTTP server on 127.0.0.1, in a thread of the test process, on a
 // socket the test bound itself. It records every request and answers each with `status`, or
-// with 0 never (it keeps silent until the client leaves). One request per connection.
+// with 0 never (it keeps silent until the client leaves); with `accepts`, 404 to a request whose
+// "METHOD target" that pattern does not match whole, as a real monitor answers a form not its
+// own. One request per connection; a proxy's requests carry the whole URL as their target.
 #pragma once
 
 #include <poll.h>
@@ -8,6 +10,8 @@
 
 #include <atomic>
 #include <mutex>
+#include <optional>
+#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -25,7 +29,8 @@ struct HttpRequest {
 
 class HttpRecorder {
  public:
-  explicit HttpRecorder(int status = 200) : status_(status) {}
+  explicit HttpRecorder(int status = 200, std::optional<std::regex> accepts = std::nullopt)
+      : status_(status), accepts_(std::move(accepts)) {}
   ~HttpRecorder() {
     stopping_ = true;
     thread_.join();
@@ -67,12 +72,16 @@ class HttpRecorder {
       }
       if (head == std::string::npos || in.size() < head + length) continue;
       const std::size_t space = in.find(' '), second = in.find(' ', space + 1);
+      const HttpRequest request{in.substr(0, space), in.substr(space + 1, second - space - 1),
+                                in.substr(head, length)};
       {
         const std::lock_guard lock(mutex_);
-        requests_.push_back({in.substr(0, space), in.substr(space + 1, second - space - 1),
-                             in.substr(head, length)});
+        requests_.push_back(request);
       }
-      const std::string reply = "HTTP/1.1 " + std::to_string(status_) + " X\r\n\r\n";
+      const bool known =
+          !accepts_ || std::regex_match(request.method + " " + request.target, *accepts_);
+      const std::string reply =
+          "HTTP/1.1 " + std::to_string(known ? status_ : 404) + " X\r\n\r\n";
       if (status_ == 0) {
         while (Read(client.get(), ignored)) {
         }
@@ -83,6 +92,7 @@ class HttpRecorder {
   }
 
   int status_;
+  std::optional<std::regex> accepts_;
   LoopbackSocket listener_;
   std::atomic<bool> stopping_{false};
   mutable std::mutex mutex_;
