@@ -9,8 +9,9 @@
 #
 # Then the demo runs on SQLite, PostgreSQL and MariaDB with the fleet passes (whose marks need
 # the setup pages' grants) and must send the same alerts; and the Debian package is made
-# (scripts/package.sh, lintian), its file list checked, and the program run from the unpacked
-# package with --check on the demo.
+# (scripts/package.sh, lintian), its file list checked, the program run from the unpacked
+# package with --check on the demo, and the package installed with apt (the command on PATH,
+# --check as root running as corvane on the package's own layout) and purged.
 #
 #   scripts/test.sh            both builds, the demos, the package, then a short fuzz run
 #   scripts/test.sh quick      the normal build and the demos only
@@ -86,16 +87,18 @@ package_check() {
     ./etc/corvane-email-handler/config.txt ./lib/systemd/system/corvane-email-handler.service \
     ./lib/systemd/system/corvane-email-handler.timer ./usr/share/man/man1/corvane-email-handler.1.gz \
     ./usr/share/doc/corvane-email-handler/README.md ./usr/share/doc/corvane-email-handler/copyright \
+    ./usr/share/doc/corvane-email-handler/README.Debian ./usr/bin/corvane-email-handler \
     ./usr/share/lintian/overrides/corvane-email-handler; do
     grep -qx -- "$path" <<<"$paths" || { echo "the package lacks $path" >&2; return 1; }
   done
   grep -Eq '^-rwxr-xr-x root/root .* \./opt/corvane-email-handler/corvane-email-handler$' <<<"$files"
   grep -q ' ./opt/corvane-email-handler/config.txt -> /etc/corvane-email-handler/config.txt$' <<<"$files"
+  grep -q ' ./usr/bin/corvane-email-handler -> /opt/corvane-email-handler/corvane-email-handler$' <<<"$files"
   dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/corvane-email-handler/config.txt
   # Root's files, none that others may change, in the package's own places only; no database,
   # lock file or mail folder.
   if awk '$2 != "root/root" || ($1 !~ /^l/ && $1 ~ /^(.....w|........w)/)' <<<"$files" | grep . ||
-     grep -Ev '^\./((etc|lib|lib/systemd|lib/systemd/system|opt|usr|usr/share|usr/share/(doc|man|man/man1|lintian|lintian/overrides))/|etc/corvane-email-handler/.*|lib/systemd/system/corvane-email-handler\.(service|timer)|opt/corvane-email-handler/.*|usr/share/doc/corvane-email-handler/.*|usr/share/man/man1/corvane-email-handler\.1\.gz|usr/share/lintian/overrides/corvane-email-handler)?$' <<<"$paths" ||
+     grep -Ev '^\./((etc|lib|lib/systemd|lib/systemd/system|opt|usr|usr/bin|usr/share|usr/share/(doc|man|man/man1|lintian|lintian/overrides))/|etc/corvane-email-handler/.*|lib/systemd/system/corvane-email-handler\.(service|timer)|opt/corvane-email-handler/.*|usr/bin/corvane-email-handler|usr/share/doc/corvane-email-handler/.*|usr/share/man/man1/corvane-email-handler\.1\.gz|usr/share/lintian/overrides/corvane-email-handler)?$' <<<"$paths" ||
      grep -E '\.(db|lock)$|/outbox/?$' <<<"$paths"; then
     echo "the package holds what it should not (above)" >&2
     return 1
@@ -112,7 +115,39 @@ package_check() {
   /usr/bin/python3 scripts/demo-data.py sqlite | sqlite3 "$folder/fleet.db"
   mkdir "$folder/outbox"
   (cd / && env -i PATH=/usr/bin:/bin "$folder/corvane-email-handler" --check)
-  echo "The package passed: lintian, its files, --check from the unpacked tree on the demo."
+  installed_package_check "$deb"
+  echo "The package passed: lintian, its files, --check from the unpacked tree on the demo, and"
+  echo "installed: on PATH, --check as root running as corvane, purged."
+}
+
+# The package as an administrator installs it, on this machine, then purged. One at a time (the
+# lock), and never over a program folder that is not the package's.
+installed_package_check() {
+  local deb=$1 folder=/opt/corvane-email-handler out
+  exec {lock}>/run/lock/corvane-email-handler-package-check
+  flock "$lock"
+  if [ -e "$folder" ] && ! dpkg -S "$folder" >/dev/null 2>&1; then
+    echo "$folder is there and no package's: not installing over it" >&2
+    return 1
+  fi
+  out=$(DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$root/$deb" 2>&1)
+  # A first install ends with the three next steps.
+  test "$(grep -c '^corvane-email-handler: ' <<<"$out")" -eq 3 || { echo "$out" >&2; return 1; }
+  # The package's own layout with the demo database, as README.Debian's first steps make it.
+  sqlite3 "$folder/fleet.db" <"$folder/sql/schema-sqlite.sql"
+  /usr/bin/python3 scripts/demo-data.py sqlite | sqlite3 "$folder/fleet.db"
+  install -d -o corvane -g corvane -m 0700 "$folder/outbox"
+  chown corvane: "$folder/fleet.db"
+  (cd / && env -i PATH=/usr/bin:/bin corvane-email-handler --version) | grep -qx 'corvane-email-handler [0-9.]*'
+  # As root, on a config.txt that is corvane's: the command runs as corvane and passes.
+  out=$(cd / && env -i PATH=/usr/bin:/bin corvane-email-handler --check) || { echo "$out" >&2; return 1; }
+  grep -q "^settings .* /opt/corvane-email-handler/config.txt: 13 items, .*; run as its owner corvane$" <<<"$out"
+  rm -rf "$folder/fleet.db" "$folder/outbox"
+  DEBIAN_FRONTEND=noninteractive apt-get purge -y -q corvane-email-handler >/dev/null
+  for gone in /usr/bin/corvane-email-handler "$folder" /etc/corvane-email-handler; do
+    if [ -e "$gone" ]; then echo "the purge left $gone" >&2; return 1; fi
+  done
+  exec {lock}>&-
 }
 
 run_variant "$root/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_TESTS=ON -DCORVANE_BUILD_BENCH=ON -DCORVANE_WERROR=ON

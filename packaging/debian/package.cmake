@@ -2,6 +2,7 @@
 # "deb", which a plain `cmake --install` leaves out. The paths are the package's own, from /.
 #
 #   /opt/corvane-email-handler/           the program folder: executable, SQL, config.txt -> /etc
+#   /usr/bin/corvane-email-handler        a link to the executable, so the command is on PATH
 #   /etc/corvane-email-handler/config.txt the settings (a conffile; corvane's, mode 0600)
 #   /lib/systemd/system/                  the service and its timer (installed, not enabled)
 #   /usr/share/man/man1/, /usr/share/doc/corvane-email-handler/
@@ -22,14 +23,17 @@ install(FILES packaging/corvane-email-handler.service packaging/corvane-email-ha
         DESTINATION lib/systemd/system ${deb_args})
 install(FILES README.md DESTINATION ${deb_doc} ${deb_args})
 install(DIRECTORY docs/ DESTINATION ${deb_doc}/docs ${deb_args} FILES_MATCHING PATTERN "*.md")
-install(FILES ${deb_here}/copyright DESTINATION ${deb_doc} ${deb_args})
+install(FILES ${deb_here}/copyright ${deb_here}/README.Debian DESTINATION ${deb_doc} ${deb_args})
 install(FILES ${deb_here}/lintian-overrides DESTINATION usr/share/lintian/overrides
         RENAME ${deb_name} ${deb_args})
-# The run reads config.txt beside the executable; the link leads it to the conffile. The man page
-# and the changelog go compressed, as Debian keeps them.
+# The run reads config.txt beside the executable; the link leads it to the conffile. The command
+# on PATH is a link too: the program finds its folder through /proc/self/exe, which names the
+# link's target. The man page and the changelog go compressed, as Debian keeps them.
 install(CODE "
   set(root \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}\")
   file(CREATE_LINK /etc/${deb_name}/config.txt \"\${root}/${deb_folder}/config.txt\" SYMBOLIC)
+  file(MAKE_DIRECTORY \"\${root}/usr/bin\")
+  file(CREATE_LINK /${deb_folder}/${deb_name} \"\${root}/usr/bin/${deb_name}\" SYMBOLIC)
   file(MAKE_DIRECTORY \"\${root}/usr/share/man/man1\")
   execute_process(COMMAND gzip -9nc \"${PROJECT_SOURCE_DIR}/man/${deb_name}.1\"
                   OUTPUT_FILE \"\${root}/usr/share/man/man1/${deb_name}.1.gz\" COMMAND_ERROR_IS_FATAL ANY)
