@@ -1,15 +1,28 @@
-// The setup pages' SQL on the test servers, as a database administrator runs it: the schema, the
-// Company row (sql/company.sql) and the grants (sql/setup-*.sql). A login with just those grants
-// reads what the passes read and marks EmailSent, and may change nothing else. On PostgreSQL the
-// login has a password of its own, written in the settings; on MariaDB the settings write none
-// and the built-in one logs in.
+// The setup pages run as written: each `sh setup-step` block of docs/setup-postgresql.md and
+// docs/setup-mariadb.md, in order, in one root shell, on a fresh server of the test's own, up to
+// the page's own `corvane-email-handler --check`. Only the machine's own places are put in, each
+// a literal text of the page: the program folder (the real executable and the source's sql/) for
+// /opt/corvane-email-handler and /etc/corvane-email-handler, first on PATH; the server's socket
+// for /var/run/postgresql or /run/mysqld/mysqld.sock; a mail server of the test's for
+// smtp://mail.corvanetours.com:587. The administrator's client finds the server through its
+// own environment variables (AdminClientEnvironment). The login the page made, with the
+// password it wrote into config.txt, then reads what the passes read and marks EmailSent, and
+// may change nothing else.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <memory>
+#include <sstream>
 
 #include "base/error.h"
 #include "data/company.h"
 #include "data/database.h"
+#include "support/mariadb_server.h"
+#include "support/program_folder.h"
+#include "support/scripted_smtp_server.h"
 #include "support/test_database.h"
 
 namespace corvane::testing {
@@ -17,38 +30,76 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string SqlFile(const std::string& name) {
-  return ReadFile(fs::path(CORVANE_SOURCE_DIR) / "sql" / name);
+// The page's step blocks, one after the other, with `places` put in.
+std::string PageSteps(const std::string& page,
+                      const std::vector<std::pair<std::string, std::string>>& places) {
+  std::istringstream lines(ReadFile(fs::path(CORVANE_SOURCE_DIR) / "docs" / page));
+  std::string script;
+  bool in_step = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("```")) {
+      in_step = line == "```sh setup-step";
+      continue;
+    }
+    if (in_step) script += line + "\n";
+  }
+  for (const auto& [written, here] : places) {
+    for (std::size_t at = script.find(written); at != std::string::npos;
+         at = script.find(written, at + here.size())) {
+      script.replace(at, written.size(), here);
+    }
+  }
+  return script;
 }
 
 class SetupSql : public ::testing::TestWithParam<Engine> {};
 
-TEST_P(SetupSql, LetsTheRunReadAndTheFleetPassesMarkAndNothingMore) {
+TEST_P(SetupSql, RunsAsWrittenAndItsLoginReadsAndMarksWhatTheRunDoesAndNothingMore) {
   CORVANE_REQUIRE_ENGINE(GetParam());
-  SqlServer& server = SharedServer(GetParam());
-  const std::string database = server.CreateDatabase();
-  const std::string rows =
-      SqlFile("company.sql") + "INSERT INTO HexmileTicket (ID, EmailSent) VALUES (1, 0);\n";
-  RunSettings settings;
-  settings.gConnectString = server.OdbcConnectionString(database);
-  if (GetParam() == Engine::kPostgres) {
-    const std::string password = RandomSecret();
-    server.RunSqlAsAdmin(database, SqlFile("schema-postgres.sql") + rows +
-                                       "CREATE ROLE corvane_own LOGIN PASSWORD '" + password +
-                                       "';\n\\set login corvane_own\n\\i " CORVANE_SOURCE_DIR
-                                       "/sql/setup-postgres.sql\n");
-    const std::string login = "UID=corvane;";
-    settings.gConnectString.replace(settings.gConnectString.find(login), login.size(),
-                                    "UID=corvane_own;PWD=" + password + ";");
+  if (geteuid() != 0) GTEST_SKIP() << "the page's steps run as root";
+  UsePrivateOdbcConfig();
+  const bool postgres = GetParam() == Engine::kPostgres;
+  std::unique_ptr<SqlServer> server;
+  if (postgres) {
+    server = std::make_unique<PostgresServer>();
   } else {
-    server.RunSqlAsAdmin(database,
-                         "REVOKE ALL PRIVILEGES ON " + database + ".* FROM corvane@localhost;\n" +
-                             SqlFile("schema-mariadb.sql") + rows + SqlFile("setup-mariadb.sql"));
+    server = std::make_unique<MariaDbServer>();
+  }
+  // A fresh server but for the test bed's own login, which the page makes.
+  server->RunSqlAsAdmin(postgres ? "postgres" : "mysql",
+                        postgres ? "DROP ROLE corvane;" : "DROP USER corvane@localhost;");
+  ScriptedSmtpServer smtp;
+  ProgramFolder program;
+  fs::create_directory_symlink(fs::path(CORVANE_SOURCE_DIR) / "sql", program / "sql");
+  program.WriteConfigText("");
+  fs::permissions(program / "config.txt", fs::perms::owner_read | fs::perms::owner_write);
+
+  const std::string script = PageSteps(
+      postgres ? "setup-postgresql.md" : "setup-mariadb.md",
+      {{"/opt/corvane-email-handler", program.path().string()},
+       {"/etc/corvane-email-handler", program.path().string()},
+       {"/var/run/postgresql", server->socket_folder().string()},
+       {"/run/mysqld/mysqld.sock", (server->socket_folder() / "mysqld.sock").string()},
+       {"smtp://mail.corvanetours.com:587", smtp.host_port()}});
+  ProcessOptions options;
+  options.set_env = server->AdminClientEnvironment();
+  options.set_env["PATH"] = program.path().string() + ":" + std::getenv("PATH");
+  const ProcessResult page = corvane::testing::Run({"/bin/sh", "-e", "-c", script}, options);
+  ASSERT_EQ(page.exit_status, 0) << script << page.out << page.err;
+  for (const char* item : {"settings", "database", "Company row", "schema", "mail server"}) {
+    EXPECT_THAT(page.out, ::testing::ContainsRegex(std::string("(^|\n)") + item + " +ok "))
+        << page.out;
   }
 
+  const std::string config = ReadFile(program / "config.txt");
+  const std::size_t item3 = config.find("Database,\"") + 10;
+  RunSettings settings;
+  settings.gConnectString = config.substr(item3, config.find('"', item3) - item3);
+  EXPECT_THAT(settings.gConnectString, ::testing::ContainsRegex("PWD=[A-Za-z0-9]{16,};"));
+  server->RunSqlAsAdmin("fleet", "INSERT INTO HexmileTicket (ID, EmailSent) VALUES (1, 0);");
   auto gConn = data::OpenDatabase(settings, "/nonexistent");
   data::LoadCompany(*gConn, settings);
-  EXPECT_EQ(settings.gEmailServer, "smtp://mail.corvanetours.com:587");
+  EXPECT_EQ(settings.gEmailServer, smtp.host_port());
   for (const char* table :
        {"TourItems", "Tour", "Customer", "Invoice", "Bus", "Driver", "HexmileAction"}) {
     EXPECT_NO_THROW(gConn->OpenRowSet(std::string("SELECT * FROM ") + table)) << table;

@@ -89,6 +89,8 @@ MariaDbServer::MariaDbServer() {
   const std::string admin_secret = RandomSecret();
   const fs::path socket = sockets_ / "mysqld.sock";
   WriteClientOptions(dir_ / "admin.cnf", "root", admin_secret, socket);
+  fs::create_directory(dir_ / "admin-home");
+  WriteClientOptions(dir_ / "admin-home" / ".my.cnf", "root", admin_secret, socket);
   WriteClientOptions(dir_ / "login.cnf", kLogin, kPassword, socket);
   // Read by the server once, at its first start, with every privilege.
   const fs::path setup = dir_ / "setup.sql";
@@ -200,6 +202,12 @@ std::vector<std::string> MariaDbServer::ClientArgs(const std::string& database) 
 
 ProcessOptions MariaDbServer::ClientOptions() const {
   return {};
+}
+
+// The administrator's own option file, which the client reads after the system's (whose socket
+// it overrides; the MYSQL_UNIX_PORT variable would not).
+std::map<std::string, std::string> MariaDbServer::AdminClientEnvironment() const {
+  return {{"HOME", (dir_ / "admin-home").string()}};
 }
 
 ProcessResult MariaDbServer::Client(const std::string& database, const std::string& sql,

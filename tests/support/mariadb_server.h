@@ -46,6 +46,7 @@ class MariaDbServer : public SqlServer {
   // user can read.
   std::vector<std::string> ClientArgs(const std::string& database) const override;
   ProcessOptions ClientOptions() const override;
+  std::map<std::string, std::string> AdminClientEnvironment() const override;
   std::string OdbcConnectionString(const std::string& database) const override;
   // A clean shutdown (SIGTERM): sessions are cut off, the data stays.
   void Stop() override;

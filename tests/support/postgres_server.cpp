@@ -246,6 +246,13 @@ ProcessOptions PostgresServer::ClientOptions() const {
   return PsqlOptions(kLogin);
 }
 
+std::map<std::string, std::string> PostgresServer::AdminClientEnvironment() const {
+  std::map<std::string, std::string> env = PsqlOptions(kAdmin).set_env;
+  env["PGHOST"] = sockets_.string();
+  env["PGPORT"] = std::to_string(port_);
+  return env;
+}
+
 ChildProcess PostgresServer::StartSql(const std::string& database, const std::string& sql) const {
   std::vector<std::string> argv = PsqlArgs(kLogin, database);
   argv.insert(argv.end(), {"-c", sql});

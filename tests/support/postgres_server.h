@@ -67,6 +67,7 @@ class PostgresServer : public SqlServer {
   ChildProcess StartSql(const std::string& database, const std::string& sql) const override;
   std::vector<std::string> ClientArgs(const std::string& database) const override;
   ProcessOptions ClientOptions() const override;
+  std::map<std::string, std::string> AdminClientEnvironment() const override;
   // The psqlODBC connection string for `database` as kLogin.
   std::string OdbcConnectionString(const std::string& database) const override;
 

@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ class SqlServer {
   // and the options it must be started with (its secret travels outside the command line).
   virtual std::vector<std::string> ClientArgs(const std::string& database) const = 0;
   virtual ProcessOptions ClientOptions() const = 0;
+  // The environment that leads the engine's own client, started with no options by the system
+  // user the setup pages name (postgres, root), to this server as its administrator: the
+  // server's socket and the administrator's secret.
+  virtual std::map<std::string, std::string> AdminClientEnvironment() const = 0;
   // The ODBC connection string for `database` as kLogin, ending in ';' and without the
   // password part, as a settings file carries it.
   virtual std::string OdbcConnectionString(const std::string& database) const = 0;
