@@ -142,6 +142,9 @@ installed_package_check() {
   # As root, on a config.txt that is corvane's: the command runs as corvane and passes.
   out=$(cd / && env -i PATH=/usr/bin:/bin corvane-email-handler --check) || { echo "$out" >&2; return 1; }
   grep -q "^settings .* /opt/corvane-email-handler/config.txt: 13 items, .*; run as its owner corvane$" <<<"$out"
+  # --config's file decides the same way, and is the one named.
+  out=$(cd / && env -i PATH=/usr/bin:/bin corvane-email-handler --check --config /etc/corvane-email-handler/config.txt)
+  grep -q "^settings .* /etc/corvane-email-handler/config.txt: 13 items, .*; run as its owner corvane$" <<<"$out"
   rm -rf "$folder/fleet.db" "$folder/outbox"
   DEBIAN_FRONTEND=noninteractive apt-get purge -y -q corvane-email-handler >/dev/null
   for gone in /usr/bin/corvane-email-handler "$folder" /etc/corvane-email-handler; do

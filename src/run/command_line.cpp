@@ -20,17 +20,18 @@ std::string Written(int argc, char* const argv[]) {
 }  // namespace
 
 std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[]) {
-  static const option kOptions[] = {{"check", no_argument, nullptr, 'c'},
-                                    {"dry-run", no_argument, nullptr, 'n'},
-                                    {"test-mail", required_argument, nullptr, 't'},
-                                    {"version", no_argument, nullptr, 'V'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {"fleet", no_argument, nullptr, kFleet},
-                                    {"heartbeat-url", required_argument, nullptr, kHeartbeatUrl},
-                                    {"metrics-file", required_argument, nullptr, kMetricsFile},
-                                    {"heartbeat-style", required_argument, nullptr, kHeartbeatStyle},
-                                    {"config", required_argument, nullptr, kConfig},
-                                    {nullptr, 0, nullptr, 0}};
+  static const option kOptions[] = {
+      {"check", no_argument, nullptr, 'c'},
+      {"dry-run", no_argument, nullptr, 'n'},
+      {"test-mail", required_argument, nullptr, 't'},
+      {"version", no_argument, nullptr, 'V'},
+      {"help", no_argument, nullptr, 'h'},
+      {"fleet", no_argument, nullptr, kFleet},
+      {"heartbeat-url", required_argument, nullptr, kHeartbeatUrl},
+      {"metrics-file", required_argument, nullptr, kMetricsFile},
+      {"heartbeat-style", required_argument, nullptr, kHeartbeatStyle},
+      {"config", required_argument, nullptr, kConfig},
+      {nullptr, 0, nullptr, 0}};
   // getopt keeps its place in globals: start it afresh ("+": stop at the first non-option, so
   // a stray argument is never moved out of sight), and keep it quiet (the usage says it all).
   optind = 0;

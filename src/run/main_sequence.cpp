@@ -199,8 +199,10 @@ int RunProcess(const Command& command) {
       mail::MailOptions options = mail::MailOptions::FromEnvironment();
       options.watch = &*watchdog;
       mail.emplace(executable.parent_path(), std::move(options));
-      const Surroundings surroundings{executable, executable.parent_path(), clock,    *mail,
-                                      std::cerr,  std::cout,                &alerts,  &messages,
+      const Surroundings surroundings{executable,    executable.parent_path(),
+                                      clock,         *mail,
+                                      std::cerr,     std::cout,
+                                      &alerts,       &messages,
                                       settings_file, runs_as.value_or("")};
       return Dispatch(command, surroundings, state);
     });

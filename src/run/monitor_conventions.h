@@ -46,7 +46,7 @@ struct HeartbeatRequest {
   bool post = false;        // else GET
   std::string path_suffix;  // added to the URL's path after a '/'; empty: none
   std::vector<std::pair<std::string, std::string>> query;  // appended, values not yet encoded
-  std::string body;                                         // for a POST
+  std::string body;                                        // for a POST
 };
 
 // The request as the run begins; nullopt where the convention has none.

@@ -237,10 +237,10 @@ Heartbeat::Heartbeat(std::string url, std::string_view source, std::string_view 
   if (!style.empty() && !named) {
     url_.reset();
     // Only the environment gets here: the command line refuses an unknown style itself.
-    unusable_ = WarningLine(std::string(kHeartbeatStyleEnv) + "=" + std::string(style) +
-                                " is not one of " + std::string(kHeartbeatStyleNames) +
-                                "; no heartbeat is sent",
-                            {});
+    unusable_ =
+        WarningLine(std::string(kHeartbeatStyleEnv) + "=" + std::string(style) + " is not one of " +
+                        std::string(kHeartbeatStyleNames) + "; no heartbeat is sent",
+                    {});
     return;
   }
   style_ = named.value_or(RecogniseHeartbeatStyle(url_.get()));
@@ -258,8 +258,9 @@ std::string Heartbeat::Start() noexcept {
 std::string Heartbeat::Finish(const RunSummary& summary) noexcept {
   if (finished_.exchange(true)) return "";
   try {
-    return Send(EndRequest(style_, summary.exit_status, SummaryText(summary),
-                           std::chrono::duration_cast<std::chrono::milliseconds>(summary.duration)));
+    return Send(
+        EndRequest(style_, summary.exit_status, SummaryText(summary),
+                   std::chrono::duration_cast<std::chrono::milliseconds>(summary.duration)));
   } catch (const std::exception& e) {  // out of memory for the body
     return Failure(e.what());
   }

@@ -34,9 +34,9 @@ class ItemReader {
   std::string Next() {
     while (pos_ < bytes_.size() && IsBlank(bytes_[pos_])) ++pos_;
     if (pos_ >= bytes_.size()) {
-      throw Error(ErrorKind::kSettings, errnum::kInputPastEndOfFile,
-                  "Input past end of file (" + std::string(source_) +
-                      " holds fewer than 13 items)");
+      throw Error(
+          ErrorKind::kSettings, errnum::kInputPastEndOfFile,
+          "Input past end of file (" + std::string(source_) + " holds fewer than 13 items)");
     }
     std::string item;
     if (bytes_[pos_] == '"') {

@@ -42,7 +42,6 @@ struct MonitoredRun {
   int status = 0;
   std::string final_path;  // after the key
   std::string in_body;
-  bool fleet = false;  // two tours, a ticket to two addresses and an action to one: 5 messages
 };
 
 void PrintTo(const MonitoredRun& run, std::ostream* out) {
@@ -60,16 +59,8 @@ TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
     testing::ScriptedSmtpServer smtp(smtp_options);
     testing::HttpRecorder monitor(run.answer);
     testing::ProgramFolder program;
-    program.CreateSqliteDatabase(
-        testing::CompanyRowSql(smtp.host_port()) + testing::OneOpenTourSql(today) +
-        (run.fleet ? "INSERT INTO Tour VALUES (2,'Hill Loop',1,'Contract - Signed');"
-                     "INSERT INTO TourItems VALUES (2,2,'" + testing::IsoDate(today) + "');"
-                     "INSERT INTO Invoice VALUES (11,2,'Daily',100,40);"
-                     "INSERT INTO HexmileTicket (ID, AddNotifyEmail, EmailSent)"
-                     " VALUES (1, 'yard@corvanetours.com', 0);"
-                     "INSERT INTO HexmileAction (ID, TicketID, EmailDriver, AddNotifyEmail, EmailSent)"
-                     " VALUES (1, 1, 0, 'yard@corvanetours.com', 0);"
-                   : ""));
+    program.CreateSqliteDatabase(testing::CompanyRowSql(smtp.host_port()) +
+                                 testing::OneOpenTourSql(today));
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;Run Timeout=10;",
                         "dispatch@corvanetours.com", "7");
     // The URL from the command line, the metrics file from the environment, as a unit sets it.
@@ -77,9 +68,8 @@ TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
     options.set_env["CORVANE_METRICS_FILE"] = (program / "corvane.prom").string();
     const std::string url = monitor.url() + kKey;
     const auto began = std::chrono::steady_clock::now();
-    std::vector<std::string> argv = {program.executable().string(), "--heartbeat-url", url};
-    if (run.fleet) argv.push_back("--fleet");
-    const testing::ProcessResult result = testing::Run(argv, options, testing::kHangLimit);
+    const testing::ProcessResult result = testing::Run(
+        {program.executable().string(), "--heartbeat-url", url}, options, testing::kHangLimit);
     smtp.Release();
     // Each request within its limit, the run's own time aside.
     EXPECT_LT(std::chrono::steady_clock::now() - began, 2 * (2 * 5s + 10s) + 5s);
@@ -102,24 +92,18 @@ TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
     EXPECT_EQ(warnings, run.answer == 200 ? 0u : 1u) << result.err;
     EXPECT_THAT(result.err + result.out, Not(HasSubstr("5f1c")));
 
-    // What went out, as the server took it; each alert handled once all its messages were.
-    const std::size_t messages = smtp.Accepted().size();
-    const long alerts = run.status != 0 ? 0 : run.fleet ? 4 : 1;
-    EXPECT_EQ(messages, run.status != 0 ? 0u : run.fleet ? 5u : 1u);
-    EXPECT_THAT(requests[1].body, HasSubstr("messages sent " + std::to_string(messages) +
-                                            "\nalerts handled " + std::to_string(alerts) + "\n"));
     const std::map<std::string, double> metrics = ParseMetrics(program / "corvane.prom");
     EXPECT_EQ(metrics.at("corvane_run_exit_status"), run.status);
-    EXPECT_EQ(metrics.at("corvane_run_messages_sent"), messages);
-    EXPECT_EQ(metrics.at("corvane_run_alerts_handled"), alerts);
+    EXPECT_EQ(smtp.Accepted().size(), run.status == 0 ? 1u : 0u);  // what went out, as counted
+    EXPECT_EQ(metrics.at("corvane_run_messages_sent"), run.status == 0 ? 1 : 0);
+    EXPECT_EQ(metrics.at("corvane_run_alerts_handled"), run.status == 0 ? 1 : 0);
   });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Endings, Monitored,
     ::testing::Values(
-        MonitoredRun{"Success", std::nullopt, false, 200, 0, "", "exit status 0\n"},
-        MonitoredRun{"FleetSuccess", std::nullopt, false, 200, 0, "", "exit status 0\n", true},
+        MonitoredRun{"Success", std::nullopt, false, 200, 0, "", "sent 1\nalerts handled 1\n"},
         MonitoredRun{"MailRefused",
                      testing::SmtpMisstep{testing::SmtpStep::kRcpt,
                                           testing::SmtpMisstep::Action::kReply,
@@ -127,117 +111,101 @@ INSTANTIATE_TEST_SUITE_P(
                      false, 200, exit_status::kMailFailed, "/76", "550 5.1.1"},
         MonitoredRun{"RunLimit", std::nullopt, true, 200, exit_status::kTimedOut, "/124",
                      "the run did not end within 10 seconds"},
-        MonitoredRun{"SilentMonitor", std::nullopt, false, 0, 0, "", "exit status 0\n"}),
+        MonitoredRun{"SilentMonitor", std::nullopt, false, 0, 0, "", "sent 1\nalerts handled 1\n"}),
     [](const auto& param) { return param.param.name; });
 
-// A monitor of each convention, chosen by the option, the environment or the URL, hears a run
-// that succeeds and one that fails in its own forms, and answers 404 to any other.
+// A monitor of each convention hears a --fleet run that succeeds (2 tours, a ticket to 2
+// addresses, an action to 1: 5 messages, 4 alerts) and one that fails (65) in its own forms, and
+// answers 404 to any other. The convention comes from the option, the environment or the URL's
+// host or path; a hosted monitor is reached through http_proxy.
 struct Convention {
   std::string name;
-  std::vector<std::string> options;          // after --heartbeat-url URL
-  std::map<std::string, std::string> env;    // "{recorder}" stands for the recorder's address
-  std::string url;                           // "{recorder}" likewise
-  std::string accepts;                       // "METHOD target" the monitor takes
-  std::vector<std::string> heard;            // each request of the two runs, in order
+  HeartbeatStyle style;
+  std::string url;  // "{r}": the recorder's address
+  std::vector<std::string> options;
+  std::map<std::string, std::string> env;
 };
 
 void PrintTo(const Convention& convention, std::ostream* out) {
   *out << convention.name;
 }
 
+// What each convention takes ("METHOD target"; {u}: the URL), and hears from the two runs.
+const std::string kSent =
+    "exit\\+status\\+0%3[bB]\\+messages\\+sent\\+5%3[bB]\\+alerts\\+handled\\+4%3[bB].*";
+const std::string kFailed = "exit\\+status\\+65%3[bB].*Type\\+mismatch.*";
+const std::map<HeartbeatStyle, std::pair<std::string, std::vector<std::string>>> kForms = {
+    {HeartbeatStyle::kHealthchecks,
+     {"POST {u}(/start|/[0-9]+)?",
+      {"POST {u}/start", "POST {u}", "POST {u}/start", "POST {u}/65"}}},
+    {HeartbeatStyle::kCronitor,
+     {"GET {u}\\?state=(run|(complete|fail)&message=[^&]+)",
+      {"GET {u}\\?state=run", "GET {u}\\?state=complete&message=" + kSent,
+       "GET {u}\\?state=run", "GET {u}\\?state=fail&message=" + kFailed}}},
+    {HeartbeatStyle::kUptimeKuma,
+     {"GET {u}\\?status=(up|down)&msg=[^&]+&ping=[0-9]+",
+      {"GET {u}\\?status=up&msg=" + kSent, "GET {u}\\?status=down&msg=" + kFailed}}}};
+
 class Conventions : public ::testing::TestWithParam<Convention> {};
 
 TEST_P(Conventions, EachMonitorHearsAStartUpAndDownInItsOwnForm) {
   const Convention& convention = GetParam();
   testing::OnOneDay([&](DateTime today) {
-    testing::ScriptedSmtpServer smtp;
-    testing::HttpRecorder monitor(200, std::regex(convention.accepts));
-    const auto with_recorder = [&](std::string text) {
-      return std::regex_replace(text, std::regex("\\{recorder\\}"), monitor.url());
+    const auto put = [](const std::string& text, const char* mark, const std::string& value) {
+      return std::regex_replace(text, std::regex(mark), value);
     };
+    const auto& [accepts, heard] = kForms.at(convention.style);
+    const std::string target = put(convention.url, "\\{r\\}", "");  // as the monitor sees it
+    testing::HttpRecorder monitor(200, std::regex(put(accepts, "\\{u\\}", target)));
+    testing::ScriptedSmtpServer smtp;
     testing::ProgramFolder program;
-    program.CreateSqliteDatabase(testing::CompanyRowSql(smtp.host_port()) +
-                                 testing::OneOpenTourSql(today));
+    program.CreateSqliteDatabase(
+        testing::CompanyRowSql(smtp.host_port()) + testing::OneOpenTourSql(today) +
+        "INSERT INTO Tour VALUES (2,'Hill Loop',1,'Contract - Signed');"
+        "INSERT INTO TourItems VALUES (2,2,'" + testing::IsoDate(today) + "');"
+        "INSERT INTO Invoice VALUES (11,2,'Daily',100,40);"
+        "INSERT INTO HexmileTicket (ID, AddNotifyEmail, EmailSent) VALUES (1, 'y@x.example', 0);"
+        "INSERT INTO HexmileAction (ID, TicketID, EmailDriver, AddNotifyEmail, EmailSent)"
+        " VALUES (1, 1, 0, 'y@x.example', 0);");
     testing::ProcessOptions options = program.CronOptions();
-    for (const auto& [name, value] : convention.env) options.set_env[name] = with_recorder(value);
-    std::vector<std::string> argv = {program.executable().string(), "--heartbeat-url",
-                                     with_recorder(convention.url)};
+    for (const auto& [name, value] : convention.env) {
+      options.set_env[name] = put(value, "\\{r\\}", monitor.url());
+    }
+    std::vector<std::string> argv = {program.executable().string(), "--fleet", "--heartbeat-url",
+                                     put(convention.url, "\\{r\\}", monitor.url())};
     argv.insert(argv.end(), convention.options.begin(), convention.options.end());
-    for (const std::string tour_alert_days : {"7", "x"}) {  // "x": 13 type mismatch, status 65
+    for (const std::string days : {"7", "x"}) {  // "x": 13 type mismatch, status 65
       program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com",
-                          tour_alert_days);
+                          days);
       const auto result = testing::Run(argv, options, testing::kHangLimit);
-      EXPECT_EQ(result.exit_status, tour_alert_days == "7" ? 0 : 65) << result.err;
+      EXPECT_EQ(result.exit_status, days == "7" ? 0 : 65) << result.err;
       EXPECT_THAT(result.err, Not(HasSubstr("warning"))) << "a form the monitor does not take";
     }
+    EXPECT_EQ(smtp.Accepted().size(), 5u);  // what the first run said it sent
     const auto requests = monitor.Requests();
-    ASSERT_EQ(requests.size(), convention.heard.size());
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      EXPECT_TRUE(std::regex_match(requests[i].method + " " + requests[i].target,
-                                   std::regex(with_recorder(convention.heard[i]))))
-          << requests[i].method << " " << requests[i].target;
+    ASSERT_EQ(requests.size(), heard.size());
+    for (std::size_t i = 0; i < heard.size(); ++i) {
+      const std::string request = requests[i].method + " " + requests[i].target;
+      EXPECT_TRUE(std::regex_match(request, std::regex(put(heard[i], "\\{u\\}", target))))
+          << request;
     }
   });
 }
 
-const std::string kSummary0 =
-    "exit\\+status\\+0%3[bB]\\+messages\\+sent\\+1%3[bB]\\+alerts\\+handled\\+1%3[bB]\\+duration\\+[0-9.]+\\+s";
-const std::string kSummary65 =
-    "exit\\+status\\+65%3[bB]\\+messages\\+sent\\+0%3[bB]\\+alerts\\+handled\\+0%3[bB]\\+duration\\+"
-    "[0-9.]+\\+s%3[bB]\\+corvane-email-handler%3[aA]\\+run-time\\+error\\+13%3[aA]\\+Type\\+mismatch.*";
-
 INSTANTIATE_TEST_SUITE_P(
     Monitors, Conventions,
     ::testing::Values(
-        Convention{"HealthchecksByOption",
-                   {"--heartbeat-style", "healthchecks"},
-                   {},
-                   "{recorder}/ping/K5f1c2a9e",
-                   "POST /ping/K5f1c2a9e(/start|/[0-9]+)?",
-                   {"POST /ping/K5f1c2a9e/start", "POST /ping/K5f1c2a9e",
-                    "POST /ping/K5f1c2a9e/start", "POST /ping/K5f1c2a9e/65"}},
-        // Hosted monitors are reached through the proxy the standard variables name.
-        Convention{"HealthchecksThroughAProxy",
-                   {},
-                   {{"http_proxy", "{recorder}"}},
-                   "http://hc-ping.invalid/K5f1c2a9e",
-                   "POST http://hc-ping.invalid/K5f1c2a9e(/start|/[0-9]+)?",
-                   {"POST http://hc-ping.invalid/K5f1c2a9e/start",
-                    "POST http://hc-ping.invalid/K5f1c2a9e",
-                    "POST http://hc-ping.invalid/K5f1c2a9e/start",
-                    "POST http://hc-ping.invalid/K5f1c2a9e/65"}},
-        Convention{"CronitorByItsPath",
-                   {},
-                   {},
-                   "{recorder}/p/K5f1c2a9e/corvane",
-                   "GET /p/K5f1c2a9e/corvane\\?state=(run|(complete|fail)&message=[^&]+)",
-                   {"GET /p/K5f1c2a9e/corvane\\?state=run",
-                    "GET /p/K5f1c2a9e/corvane\\?state=complete&message=" + kSummary0,
-                    "GET /p/K5f1c2a9e/corvane\\?state=run",
-                    "GET /p/K5f1c2a9e/corvane\\?state=fail&message=" + kSummary65}},
-        Convention{"UptimeKumaByTheEnvironment",
-                   {},
-                   {{"CORVANE_HEARTBEAT_STYLE", "uptime-kuma"}},
-                   "{recorder}/push/K5f1c2a9e",
-                   "GET /push/K5f1c2a9e\\?status=(up|down)&msg=[^&]+&ping=[0-9]+",
-                   {"GET /push/K5f1c2a9e\\?status=up&msg=" + kSummary0 + "&ping=[0-9]+",
-                    "GET /push/K5f1c2a9e\\?status=down&msg=" + kSummary65 + "&ping=[0-9]+"}}),
+        Convention{"HealthchecksByOption", HeartbeatStyle::kHealthchecks,
+                   "{r}/api/push/K5f1c2a9e", {"--heartbeat-style", "healthchecks"}, {}},
+        Convention{"HealthchecksByTheEnvironment", HeartbeatStyle::kHealthchecks,
+                   "{r}/p/K5f1c2a9e", {}, {{"CORVANE_HEARTBEAT_STYLE", "healthchecks"}}},
+        Convention{"CronitorByItsPath", HeartbeatStyle::kCronitor, "{r}/p/K5f1c2a9e/corvane", {},
+                   {}},
+        Convention{"CronitorByItsHostThroughAProxy", HeartbeatStyle::kCronitor,
+                   "http://cronitor.link/K5f1c2a9e/corvane", {}, {{"http_proxy", "{r}"}}},
+        Convention{"UptimeKumaByItsPath", HeartbeatStyle::kUptimeKuma, "{r}/api/push/K5f1c2a9e",
+                   {}, {}}),
     [](const auto& param) { return param.param.name; });
-
-TEST(Conventions, AreRecognisedFromTheUrl) {
-  const std::map<std::string, HeartbeatStyle> urls = {
-      {"https://hc-ping.com/5f1c2a9e", HeartbeatStyle::kHealthchecks},
-      {"https://hc.example.com/ping/5f1c2a9e", HeartbeatStyle::kHealthchecks},
-      {"https://cronitor.link/p/k/corvane", HeartbeatStyle::kCronitor},
-      {"https://cron.example.com/p/k/corvane", HeartbeatStyle::kCronitor},
-      {"https://kuma.example.com/api/push/t0k3n", HeartbeatStyle::kUptimeKuma},
-      {"https://monitor.example.com/beat/5f1c2a9e", HeartbeatStyle::kHealthchecks}};
-  for (const auto& [text, style] : urls) {
-    const CurlUrl url(curl_url());
-    ASSERT_EQ(curl_url_set(url.get(), CURLUPART_URL, text.c_str(), 0), CURLUE_OK);
-    EXPECT_EQ(RecogniseHeartbeatStyle(url.get()), style) << text;
-  }
-}
 
 std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
   const auto result = testing::Run(

@@ -509,31 +509,6 @@ INSTANTIATE_TEST_SUITE_P(
         Part("UnterminatedPart", "PWD=\"se;cret}", {"se;cret"})),
     [](const auto& param) { return param.param.name; });
 
-// --config reads another settings file, held to config.txt's rules and named in every report;
-// the relative paths in it still start from the program folder.
-TEST(CheckConfig, ReadsTheGivenFileWhoseRelativePathsStartFromTheProgramFolder) {
-  CORVANE_REQUIRE_SERVICE(SmtpServerAvailable());
-  SmtpServer smtp;
-  ProgramFolder program;
-  UseDemo(program, smtp.host_port());
-  TempDir elsewhere;
-  const fs::path trial = elsewhere / "trial.txt";
-  fs::rename(program / "config.txt", trial);  // only --config can find settings now
-  const ProcessResult checked = program.RunCommand({"--check", "--config", trial.string()});
-  EXPECT_EQ(checked.exit_status, exit_status::kOk) << checked.out;
-  EXPECT_THAT(checked.out, HasSubstr("settings      ok      " + trial.string() + ": 13 items"));
-  EXPECT_THAT(checked.out, HasSubstr("database      ok      SQLite: connected"));
-
-  const fs::path missing = elsewhere / "none.txt";
-  const ProcessResult none = program.RunCommand({"--dry-run", "--config", missing.string()});
-  EXPECT_EQ(none.exit_status, exit_status::kConfig);
-  EXPECT_THAT(none.err, HasSubstr("File not found: " + missing.string()));
-  fs::permissions(elsewhere.path(), fs::perms::others_write, fs::perm_options::add);
-  const ProcessResult open = program.RunCommand({"--config", trial.string()});
-  EXPECT_EQ(open.exit_status, exit_status::kUnsafeSettings);
-  EXPECT_THAT(open.err, HasSubstr("the settings file's folder " + elsewhere.path().string()));
-}
-
 TEST(CommandLine, AWrongOneDoesNothingButShowTheUsage) {
   ProgramFolder program;  // no config.txt: anything past the command line would fail on it
   // Each wrong command line, and how the error names what was written.

@@ -80,8 +80,7 @@ class HttpRecorder {
       }
       const bool known =
           !accepts_ || std::regex_match(request.method + " " + request.target, *accepts_);
-      const std::string reply =
-          "HTTP/1.1 " + std::to_string(known ? status_ : 404) + " X\r\n\r\n";
+      const std::string reply = "HTTP/1.1 " + std::to_string(known ? status_ : 404) + " X\r\n\r\n";
       if (status_ == 0) {
         while (Read(client.get(), ignored)) {
         }

@@ -44,9 +44,8 @@ class SqlServer {
   // and the options it must be started with (its secret travels outside the command line).
   virtual std::vector<std::string> ClientArgs(const std::string& database) const = 0;
   virtual ProcessOptions ClientOptions() const = 0;
-  // The environment that leads the engine's own client, started with no options by the system
-  // user the setup pages name (postgres, root), to this server as its administrator: the
-  // server's socket and the administrator's secret.
+  // The environment that leads the engine's own client, started plainly by the system user the
+  // setup pages name (postgres, root), to this server as its administrator.
   virtual std::map<std::string, std::string> AdminClientEnvironment() const = 0;
   // The ODBC connection string for `database` as kLogin, ending in ';' and without the
   // password part, as a settings file carries it.
