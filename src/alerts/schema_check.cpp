@@ -35,8 +35,7 @@ std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t da
   }
   {
     const Value no_invoice[] = {Value(0)};
-    auto balance = gConn.OpenRowSet(
-        "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = ?", no_invoice);
+    auto balance = gConn.Prepare(kBalanceQuery)->OpenRowSet(no_invoice);
     RequireColumns(*balance, "GetInvoiceBalance", {"Balance"});
     balance->Close();
   }

@@ -13,10 +13,36 @@ BasicRowSet::BasicRowSet(std::vector<ColumnInfo> columns)
 }
 
 void BasicRowSet::Start() {
-  const bool has_row = FetchRow(row_);
+  const bool has_row = NextRow(row_);
   eof_ = !has_row;
   bof_ = !has_row;
-  if (!has_row) Release();
+}
+
+bool BasicRowSet::NextRow(std::vector<Value>& row) {
+  if (!buffered_.empty()) {
+    row = std::move(buffered_.front());
+    buffered_.pop_front();
+    return true;
+  }
+  if (engine_released_) return false;
+  if (FetchRow(row)) return true;
+  ReleaseEngine();
+  return false;
+}
+
+void BasicRowSet::ReleaseEngine() noexcept {
+  if (engine_released_) return;
+  engine_released_ = true;
+  Release();
+}
+
+void BasicRowSet::TakeRemainingRows() {
+  std::vector<Value> row(columns_.size());
+  while (!engine_released_ && FetchRow(row)) {
+    buffered_.push_back(std::move(row));
+    row.assign(columns_.size(), Value());
+  }
+  ReleaseEngine();
 }
 
 bool BasicRowSet::eof() const {
@@ -93,16 +119,14 @@ void BasicRowSet::MoveNext() {
   }
   Update();
   bof_ = false;
-  if (!FetchRow(row_)) {
-    eof_ = true;
-    Release();
-  }
+  if (!NextRow(row_)) eof_ = true;
 }
 
 void BasicRowSet::Close() {
   CheckOpen();
   closed_ = true;
-  Release();
+  buffered_.clear();
+  ReleaseEngine();
 }
 
 std::size_t BasicRowSet::IndexOf(std::string_view column) const {
