@@ -70,6 +70,21 @@ TEST_F(PostgresEngine, BooleansReadAsBooleansAlsoWithoutBoolsAsChar) {
   EXPECT_EQ(rs->Field("EmailDriver"), Value(false));
 }
 
+TEST_F(PostgresEngine, AQuerysRowsComeInPiecesThroughACursorClosedAtTheirEnd) {
+  auto conn = db_->Connect();
+  auto open_cursors = [&] {
+    return conn->Prepare("SELECT COUNT(*) AS Open FROM pg_cursors WHERE name LIKE 'corvane%'")->OpenRowSet()->Field("Open");
+  };
+  // Two full pieces and the empty one that ends them.
+  auto rows = conn->OpenRowSet("SELECT i FROM generate_series(1, 2000) AS g(i) ORDER BY i");
+  EXPECT_EQ(open_cursors(), Value(1));
+  long long count = 0, sum = 0;
+  for (; !rows->eof(); rows->MoveNext(), ++count) sum += rows->Field("i").integer();
+  EXPECT_EQ(count, 2000);
+  EXPECT_EQ(sum, 2000LL * 2001 / 2);
+  EXPECT_EQ(open_cursors(), Value(0));
+}
+
 TEST_F(PostgresEngine, WrongPasswordFailsWithTheServersDiagnostics) {
   data::ConnectOptions options = db_->Options();
   options.connection_string = db_->SettingsConnectString() + "PWD=wrong;";
