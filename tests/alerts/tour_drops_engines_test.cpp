@@ -6,13 +6,13 @@
 #include <sqlite3.h>
 
 #include <functional>
-#include <set>
-#include <stop_token>
-#include <thread>
 #include <memory>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data/connection.h"
@@ -191,8 +191,7 @@ TEST_P(PreviewWhileAWriterCommits, EveryPreviewShowsOneCommittedState) {
     }
     // The writer did commit while the previews ran.
     auto look = data::Connect(db.Options());
-    EXPECT_NE(look->OpenRowSet("SELECT Paid FROM Invoice WHERE ID = 101")->Field("Paid"),
-              Value(0));
+    EXPECT_NE(look->OpenRowSet("SELECT Paid FROM Invoice WHERE ID = 101")->Field("Paid"), Value(0));
   });
 }
 

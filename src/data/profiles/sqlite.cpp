@@ -72,7 +72,8 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
     parameters += "&immutable=1";
   }
   return {file, FileUri(file, parameters),
-          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE, true};
+          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
+          true};
 }
 
 class Sqlite final : public EngineProfile {
@@ -84,10 +85,11 @@ class Sqlite final : public EngineProfile {
     return provider && EqualsNoCase(*provider, "SQLite");
   }
 
-  // A relative Data Source resolves against options.base_folder. The wait on a locked file is
-  // Busy Timeout when given, else options.timeout. Fails for a missing file (nothing is
-  // created: a mistyped path must never leave a new empty database), for a file that is no
-  // database, and for a string without a Data Source.
+  // A relative Data Source resolves against options.base_folder. Read-write without CREATE: a
+  // mistyped path must fail, never leave a new empty database. No mutex: the connection is
+  // used by one thread only, and each SQLite call would otherwise take one. The wait on a locked
+  // file is Busy Timeout when given, else options.timeout. Fails for a missing file, for a file
+  // that is no database, and for a string without a Data Source.
   std::unique_ptr<Connection> Open(const ConnectionString& read,
                                    const ConnectOptions& options) const override {
     const auto source = read.Find("Data Source");
@@ -100,7 +102,8 @@ class Sqlite final : public EngineProfile {
     const SqliteOpening opening =
         options.read_only
             ? ReadOnlyOpening(file)
-            : SqliteOpening{file, file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
+            : SqliteOpening{file, file.string(),
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
                             false};
     auto database = std::make_shared<SqliteDatabase>(
         opening,

@@ -75,7 +75,9 @@ TEST_F(PostgresEngine, BooleansReadAsBooleansAlsoWithoutBoolsAsChar) {
 TEST_F(PostgresEngine, AQuerysRowsComeInPiecesThroughACursorClosedAtTheirEnd) {
   auto conn = db_->Connect();
   auto open_cursors = [&] {
-    return conn->Prepare("SELECT COUNT(*) AS Open FROM pg_cursors WHERE name LIKE 'corvane%'")->OpenRowSet()->Field("Open");
+    return conn->Prepare("SELECT COUNT(*) AS Open FROM pg_cursors WHERE name LIKE 'corvane%'")
+        ->OpenRowSet()
+        ->Field("Open");
   };
   // Two full pieces and the empty one that ends them.
   auto rows = conn->OpenRowSet("SELECT i FROM generate_series(1, 2000) AS g(i) ORDER BY i");
@@ -116,9 +118,8 @@ TEST_P(PasswordInTheSettings, ReachesTheDriverIntactThroughTheRealProgram) {
       "'maintenance@example.com','fleet@example.com','Corvane Fleet','pickup:outbox');");
   std::string literal = "'";
   for (const char c : GetParam().password) literal += c == '\'' ? "''" : std::string(1, c);
-  db.server().RunSqlAsAdmin(db.server_database(),
-                            "ALTER ROLE " + std::string(SqlServer::kLogin) + " PASSWORD " +
-                                literal + "';");
+  db.server().RunSqlAsAdmin(db.server_database(), "ALTER ROLE " + std::string(SqlServer::kLogin) +
+                                                      " PASSWORD " + literal + "';");
   std::string item3 = GetParam().written;
   item3.replace(item3.find("<server>"), 8, db.SettingsConnectString());
   ProgramFolder program;
