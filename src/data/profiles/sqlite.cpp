@@ -57,10 +57,10 @@ bool OnReadOnlyMedia(const fs::path& file) {
 // How a look that must write nothing opens the file (measured with SQLite 3.40). It reads in one
 // transaction, so every statement sees one snapshot; the shared lock (or, in WAL mode, the read
 // mark) it holds keeps a writer from changing what it reads. With a write-ahead log another
-// writer left, the log's index is read without being changed; otherwise SQLite reads the file
-// under its lock as usual: for a WAL database it makes the empty log and index a reader needs,
-// as any connection does. Only a file on read-only media, which nothing can change, is read as
-// immutable, without locks.
+// writer left, the log's index is read without being changed (a log without its index fails:
+// only a writer can rebuild it); otherwise SQLite reads the file under its lock as usual: for a
+// WAL database it makes the empty log and index a reader needs, as any connection does. Only a
+// file on read-only media, which nothing can change, is read as immutable, without locks.
 SqliteOpening ReadOnlyOpening(const fs::path& file) {
   fs::path log = file;
   log += "-wal";
