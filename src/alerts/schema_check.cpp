@@ -17,9 +17,9 @@ void RequireColumns(const data::RowSet& rows, std::string_view pass,
                     std::initializer_list<std::string_view> columns) {
   for (const std::string_view column : columns) {
     if (!rows.HasColumn(column)) {
-      data::ThrowDatabaseError(errnum::kItemNotFound, "Item not found: the query of " +
-                                                        std::string(pass) + " returns no column " +
-                                                        std::string(column));
+      data::ThrowDatabaseError(errnum::kItemNotFound,
+                               "Item not found: the query of " + std::string(pass) +
+                                   " returns no column " + std::string(column));
     }
   }
 }
@@ -35,8 +35,7 @@ std::string CheckSchema(data::Connection& gConn, DateTime today, std::int32_t da
   }
   {
     const Value no_invoice[] = {Value(0)};
-    auto balance = gConn.OpenRowSet(
-        "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = ?", no_invoice);
+    auto balance = gConn.Prepare(kBalanceQuery)->OpenRowSet(no_invoice);
     RequireColumns(*balance, "GetInvoiceBalance", {"Balance"});
     balance->Close();
   }

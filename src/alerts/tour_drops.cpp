@@ -57,11 +57,13 @@ void CheckTourDrops(PassContext& context) {
   const DateTime upper = today.AddDays(days);
 
   std::unique_ptr<data::RowSet> tours = context.gConn.OpenRowSet(TourDropQuery(lower, upper));
+  std::unique_ptr<data::PreparedStatement> balance_query;  // prepared with the first tour
   while (!tours->eof()) {
     context.trace.Row("TourID " + JoinText(tours->Field("TourID")));
     const std::string invoice_number =
         ToText(tours->Field("InvoiceNumber"), "column InvoiceNumber");
-    const double balance = GetInvoiceBalance(context, invoice_number);
+    if (!balance_query) balance_query = context.gConn.Prepare(kBalanceQuery);
+    const double balance = GetInvoiceBalance(*balance_query, invoice_number);
     if (balance != 0) {
       std::string body = MessageBody()
                              .Line("The following Tour has an open invoice and is about to end:")
@@ -87,11 +89,11 @@ void CheckTourDrops(PassContext& context) {
   tours->Close();
 }
 
-double GetInvoiceBalance(PassContext& context, const std::string& invoice_number) {
+double GetInvoiceBalance(data::PreparedStatement& balance_query,
+                         const std::string& invoice_number) {
   double balance = 0;
   const Value parameters[] = {Value(ParseInvoiceNumber(invoice_number))};
-  std::unique_ptr<data::RowSet> invoice = context.gConn.OpenRowSet(
-      "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = ?", parameters);
+  std::unique_ptr<data::RowSet> invoice = balance_query.OpenRowSet(parameters);
   const bool before_first = invoice->bof();
   const bool after_last = invoice->eof();
   if (!before_first || !after_last) {

@@ -17,11 +17,15 @@ inline constexpr std::string_view TourAlertSender = "alerts@corvanetours.com";
 
 // The pass's query for the window [lower, upper], both midnight values.
 std::string TourDropQuery(DateTime lower, DateTime upper);
+// The balance lookup; the invoice number is bound to its placeholder.
+inline constexpr std::string_view kBalanceQuery =
+    "SELECT InvoiceTotal - Paid AS Balance FROM Invoice WHERE ID = ?";
 
 void CheckTourDrops(PassContext& context);
 
-// The balance (InvoiceTotal - Paid) of the invoice, 0 when it is not found. `invoice_number`
-// must be a plain whole number: it is bound as a parameter, never joined into the query.
-double GetInvoiceBalance(PassContext& context, const std::string& invoice_number);
+// The balance (InvoiceTotal - Paid) of the invoice, 0 when it is not found, through
+// `balance_query` (kBalanceQuery prepared once for the pass). `invoice_number` must be a plain
+// whole number: it is bound as a parameter, never joined into the query.
+double GetInvoiceBalance(data::PreparedStatement& balance_query, const std::string& invoice_number);
 
 }  // namespace corvane::alerts

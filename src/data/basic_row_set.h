@@ -1,12 +1,13 @@
 // What every engine's row set shares: the current row, the end-of-rows and before-first-row
-// flags, reading and holding field values by column name, and turning an update into writes of
-// base-table rows. An engine supplies the rows, the primary keys and the write itself.
+// flags, reading and holding field values by column name, a buffer for rows taken from the
+// engine early, and turning an update into writes of base-table rows. An engine supplies the
+// rows, the primary keys and the write itself.
 #pragma once
 
+#include <deque>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/value.h"
@@ -34,6 +35,11 @@ class BasicRowSet : public RowSet {
   // Held changes that were not updated are dropped.
   void Close() override;
 
+  // Reads the rest of the rows into the row set's own buffer and lets go of what the engine
+  // holds for them (a running statement, a pending result), so that the engine may write, or
+  // run that statement again, without disturbing the iteration.
+  void TakeRemainingRows();
+
  protected:
   explicit BasicRowSet(std::vector<ColumnInfo> columns);
   // Reads the first row. An engine's constructor calls it once it can fetch.
@@ -41,27 +47,34 @@ class BasicRowSet : public RowSet {
 
   const std::vector<ColumnInfo>& columns() const { return columns_; }
 
-  // The next row into `row` (sized to the columns); false after the last one.
+  // The engine's next row into `row` (sized to the columns); false after the last one. Not
+  // called again once it gave false or Release() ran.
   virtual bool FetchRow(std::vector<Value>& row) = 0;
   virtual std::vector<std::string> PrimaryKey(const std::string& schema,
                                               const std::string& table) = 0;
   // Writes one base-table row; returns the number of rows the engine changed.
   virtual long long WriteRow(const TableWrite& write) = 0;
-  // Frees what the engine holds for the rows. Must not throw: the destructor of an engine's
-  // row set calls it too.
+  // Frees what the engine holds for the rows; runs once, through ReleaseEngine().
   virtual void Release() noexcept = 0;
+  // Runs Release() unless it ran. The destructor of an engine's row set calls it.
+  void ReleaseEngine() noexcept;
   // Fails when the connection under the row set is closed.
   virtual void CheckConnection() const {}
 
  private:
+  // The next row: from the buffer, else from the engine.
+  bool NextRow(std::vector<Value>& row);
+  // The first column of that name (any letter case); columns().size() when none.
+  std::size_t Find(std::string_view column) const;
   std::size_t IndexOf(std::string_view column) const;
   void CheckOpen() const;
   void CheckCurrentRow(std::string_view column) const;
 
   std::vector<ColumnInfo> columns_;
-  std::unordered_map<std::string, std::size_t> index_;  // lower-case name -> first column
   std::vector<Value> row_;
   std::vector<std::optional<Value>> changes_;
+  std::deque<std::vector<Value>> buffered_;
+  bool engine_released_ = false;
   bool eof_ = true;
   bool bof_ = true;
   bool closed_ = false;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <charconv>
-#include <utility>
 
 #include "base/ascii.h"
 #include "data/data_error.h"
@@ -11,70 +10,60 @@ namespace corvane::data {
 
 namespace {
 
-std::string_view Trim(std::string_view text) {
-  return TrimBlanksAndLineEnds(text);
-}
-
-constexpr std::string_view kProgramPartNames[] = {"Command Timeout", "Run Timeout"};
 constexpr std::string_view kPasswordNames[] = {"pwd", "password"};
 
+// The characters that open an enclosed value in a grammar.
+std::string_view Openers(Grammar grammar) {
+  return grammar == Grammar::kOleDb ? "\"'{" : "{";
+}
+
+char CloserOf(char opener) {
+  return opener == '{' ? '}' : opener;
+}
+
 struct WrittenValue {
-  std::string value;  // unquoted
-  std::size_t begin;  // where it is written: [begin, end), quotes included
+  std::string value;  // as read
+  std::size_t begin;  // where it is written: [begin, end), enclosing characters included
   std::size_t end;
 };
 
-// The value written from `i` on (just after its '='). Blanks and line ends before it are
-// skipped. A value opened by '"', '\'' or '{' may hold ';' and runs to its closer, which is
-// escaped by doubling it, or to the end of the text; any other runs to the next ';'.
-WrittenValue ReadValue(std::string_view text, std::size_t i) {
+// The value written from `i` on (just after its '='), blanks and line ends before it skipped.
+// A value that starts with one of `openers` may hold ';' and runs to its closer (a doubled
+// closer stands for itself) or to the end of the text; any other runs to the next ';'.
+WrittenValue ReadValue(std::string_view text, std::size_t i, std::string_view openers) {
   while (i < text.size() && IsBlankOrLineEnd(text[i])) ++i;
   WrittenValue out{{}, i, i};
-  const char opener = i < text.size() ? text[i] : '\0';
-  const char closer = opener == '{' ? '}' : opener;
-  if (opener == '"' || opener == '\'' || opener == '{') {
-    ++i;
-    while (i < text.size()) {
+  if (i < text.size() && openers.find(text[i]) != std::string_view::npos) {
+    const char closer = CloserOf(text[i]);
+    for (++i; i < text.size(); ++i) {
       if (text[i] == closer) {
         if (i + 1 < text.size() && text[i + 1] == closer) {
           out.value.push_back(closer);
-          i += 2;
+          ++i;
           continue;
         }
         ++i;
         break;
       }
-      out.value.push_back(text[i++]);
+      out.value.push_back(text[i]);
     }
     out.end = i;
   } else {
     const std::size_t semicolon = text.find(';', i);
     out.end = semicolon == std::string_view::npos ? text.size() : semicolon;
-    out.value = std::string(Trim(text.substr(i, out.end - i)));
+    out.value = std::string(TrimBlanksAndLineEnds(text.substr(i, out.end - i)));
   }
   return out;
 }
 
-std::chrono::seconds Seconds(const ConnectionString& parsed, std::string_view name,
-                             std::chrono::seconds fallback, long long low, long long high) {
-  const auto text = parsed.Find(name);
-  if (!text) return fallback;
-  long long seconds = -1;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
-  if (error != std::errc() || end != text->data() + text->size() || seconds < low ||
-      seconds > high) {
-    ThrowDatabaseError(errnum::kConnectionStringError, std::string(name) +
-                                                   " must be a whole number of seconds from " +
-                                                   std::to_string(low) + " to " +
-                                                   std::to_string(high) + ", not '" + *text + "'");
-  }
-  return std::chrono::seconds(seconds);
+// Where the part whose value ends at `value_end` ends: after its ';', or at the end of the text.
+std::size_t PartEnd(std::string_view text, std::size_t value_end) {
+  const std::size_t semicolon = text.find(';', value_end);
+  return semicolon == std::string_view::npos ? text.size() : semicolon + 1;
 }
 
-}  // namespace
-
-ConnectionString ConnectionString::Parse(std::string_view text) {
-  ConnectionString result;
+std::vector<ConnectionPart> ReadParts(std::string_view text, Grammar grammar) {
+  std::vector<ConnectionPart> parts;
   std::size_t i = 0;
   while (i < text.size()) {
     const std::size_t equals = text.find('=', i);
@@ -85,23 +74,110 @@ ConnectionString ConnectionString::Parse(std::string_view text) {
       i = semicolon + 1;  // a part without '=' carries nothing
       continue;
     }
-    ConnectionPart part;
-    part.name = std::string(Trim(text.substr(i, equals - i)));
-    WrittenValue value = ReadValue(text, equals + 1);
+    ConnectionPart part{std::string(TrimBlanksAndLineEnds(text.substr(i, equals - i))), {}};
+    WrittenValue value = ReadValue(text, equals + 1, Openers(grammar));
     part.value = std::move(value.value);
-    const std::size_t end = text.find(';', value.end);  // anything after a closing quote is dropped
-    i = end == std::string_view::npos ? text.size() : end + 1;
-    if (!part.name.empty()) result.parts_.push_back(std::move(part));
+    i = PartEnd(text, value.end);
+    if (!part.name.empty()) parts.push_back(std::move(part));
   }
-  return result;
+  return parts;
+}
+
+bool NeedsEnclosing(std::string_view value, Grammar grammar) {
+  if (value.empty()) return false;
+  // The reader drops blanks and line ends around a value that is not enclosed, and reads one
+  // that starts with an opener as enclosed. ODBC drivers also read '=', '{' and '}' specially
+  // here and there, and a blank inside is conventionally braced ("{PostgreSQL Unicode}").
+  if (IsBlankOrLineEnd(value.front()) || IsBlankOrLineEnd(value.back())) return true;
+  if (value.find(';') != std::string_view::npos) return true;
+  if (grammar == Grammar::kOleDb) return Openers(grammar).find(value.front()) != std::string::npos;
+  return value.front() == '"' || value.front() == '\'' ||
+         value.find_first_of("{}= \t\r\n") != std::string_view::npos;
+}
+
+void AppendEnclosed(std::string& out, std::string_view value, char opener) {
+  const char closer = CloserOf(opener);
+  out += opener;
+  for (const char c : value) {
+    out += c;
+    if (c == closer) out += c;
+  }
+  out += closer;
+}
+
+std::chrono::seconds Seconds(const ConnectionString& read, std::string_view name,
+                             std::chrono::seconds fallback, long long low, long long high) {
+  const auto text = read.Find(name);
+  if (!text) return fallback;
+  long long seconds = -1;
+  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), seconds);
+  if (error != std::errc() || end != text->data() + text->size() || seconds < low ||
+      seconds > high) {
+    ThrowDatabaseError(errnum::kConnectionStringError,
+                       std::string(name) + " must be a whole number of seconds from " +
+                           std::to_string(low) + " to " + std::to_string(high) + ", not '" + *text +
+                           "'");
+  }
+  return std::chrono::seconds(seconds);
+}
+
+}  // namespace
+
+ConnectionString ConnectionString::Read(std::string_view text) {
+  // An ODBC value cannot hide a Provider part behind a quote; an OLE DB one is read as such.
+  for (const ConnectionPart& part : ReadParts(text, Grammar::kOdbc)) {
+    if (EqualsNoCase(part.name, "Provider")) return Read(text, Grammar::kOleDb);
+  }
+  return Read(text, Grammar::kOdbc);
+}
+
+ConnectionString ConnectionString::Read(std::string_view text, Grammar grammar) {
+  return ConnectionString(grammar, ReadParts(text, grammar));
 }
 
 std::optional<std::string> ConnectionString::Find(std::string_view name) const {
   std::optional<std::string> found;
   for (const auto& part : parts_) {
-    if (EqualsNoCase(part.name, Trim(name))) found = part.value;
+    if (EqualsNoCase(part.name, TrimBlanks(name))) found = part.value;
   }
   return found;
+}
+
+void ConnectionString::Add(std::string name, std::string value) {
+  parts_.push_back({std::move(name), std::move(value)});
+}
+
+void ConnectionString::Remove(std::string_view name) {
+  std::erase_if(parts_, [&](const ConnectionPart& part) { return EqualsNoCase(part.name, name); });
+}
+
+std::string ConnectionString::Write(Grammar grammar) const {
+  std::string out;
+  for (const ConnectionPart& part : parts_) {
+    out += part.name;
+    out += '=';
+    if (NeedsEnclosing(part.value, grammar)) {
+      AppendEnclosed(out, part.value, grammar == Grammar::kOleDb ? '"' : '{');
+    } else {
+      out += part.value;
+    }
+    out += ';';
+  }
+  return out;
+}
+
+ProgramParts ReadProgramParts(std::string_view connection_string) {
+  const ConnectionString read = ConnectionString::Read(connection_string);
+  ProgramParts parts;
+  parts.command_timeout =
+      Seconds(read, "Command Timeout", ProgramParts::kDefaultCommandTimeout, 3, 86400);
+  parts.run_timeout = Seconds(read, "Run Timeout", ProgramParts::kDefaultRunTimeout, 10, 86400);
+  return parts;
+}
+
+void RemoveProgramParts(ConnectionString& read) {
+  read.Remove("Command Timeout");
+  read.Remove("Run Timeout");
 }
 
 std::string MaskPasswordValues(std::string_view text, std::string_view mask) {
@@ -115,8 +191,15 @@ std::string MaskPasswordValues(std::string_view text, std::string_view mask) {
       std::size_t j = i + name.size();
       while (j < text.size() && IsBlankOrLineEnd(text[j])) ++j;
       if (j >= text.size() || text[j] != '=') continue;
-      const WrittenValue value = ReadValue(text, j + 1);
-      if (value.end > value.begin) spans.emplace_back(value.begin, value.end);
+      // Read as OLE DB, whose openers include ODBC's: an ODBC value that starts with a quote
+      // runs further this way, never less far.
+      const WrittenValue value = ReadValue(text, j + 1, Openers(Grammar::kOleDb));
+      // What follows an enclosed value up to the ';' is part of it for a grammar that does not
+      // enclose it that way (ODBC reads '...' whole): covered unless it is only blanks.
+      std::size_t end = PartEnd(text, value.end);
+      if (end > value.end && text[end - 1] == ';') --end;  // the separator stays
+      if (TrimBlanksAndLineEnds(text.substr(value.end, end - value.end)).empty()) end = value.end;
+      if (end > value.begin) spans.emplace_back(value.begin, end);
     }
   }
   std::sort(spans.begin(), spans.end());
@@ -131,51 +214,6 @@ std::string MaskPasswordValues(std::string_view text, std::string_view mask) {
     copied = end;
   }
   out.append(text.substr(copied));
-  return out;
-}
-
-std::string OdbcPart(std::string_view name, std::string_view value) {
-  const bool needs_braces = value.find_first_of(";{}= \t") != std::string_view::npos;
-  std::string out(name);
-  out += '=';
-  if (!needs_braces) {
-    out += value;
-  } else {
-    out += '{';
-    for (char c : value) {
-      out += c;
-      if (c == '}') out += '}';
-    }
-    out += '}';
-  }
-  out += ';';
-  return out;
-}
-
-ProgramParts ReadProgramParts(std::string_view connection_string) {
-  const ConnectionString parsed = ConnectionString::Parse(connection_string);
-  ProgramParts parts;
-  parts.command_timeout =
-      Seconds(parsed, "Command Timeout", ProgramParts::kDefaultCommandTimeout, 3, 86400);
-  parts.run_timeout = Seconds(parsed, "Run Timeout", ProgramParts::kDefaultRunTimeout, 10, 86400);
-  return parts;
-}
-
-std::string WithoutProgramParts(std::string_view connection_string) {
-  const ConnectionString parsed = ConnectionString::Parse(connection_string);
-  const auto is_program_part = [](const ConnectionPart& part) {
-    for (const std::string_view name : kProgramPartNames) {
-      if (EqualsNoCase(part.name, name)) return true;
-    }
-    return false;
-  };
-  bool any = false;
-  for (const ConnectionPart& part : parsed.parts()) any = any || is_program_part(part);
-  if (!any) return std::string(connection_string);
-  std::string out;
-  for (const ConnectionPart& part : parsed.parts()) {
-    if (!is_program_part(part)) out += OdbcPart(part.name, part.value);
-  }
   return out;
 }
 

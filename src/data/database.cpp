@@ -6,8 +6,7 @@
 #include "base/ascii.h"
 #include "base/process_end.h"
 #include "data/connection_string.h"
-#include "data/odbc/odbc_connection.h"
-#include "data/sqlite/sqlite_connection.h"
+#include "data/engine_profile.h"
 
 namespace corvane::data {
 
@@ -18,8 +17,8 @@ constexpr std::chrono::seconds kConnectionTimeout{10};
 // Both names drivers take for the password: ODBC's PWD and OLE DB's Password.
 std::optional<std::string> WrittenPassword(const std::string& gConnectString) {
   std::optional<std::string> found;
-  const ConnectionString parsed = ConnectionString::Parse(gConnectString);
-  for (const ConnectionPart& part : parsed.parts()) {
+  const ConnectionString read = ConnectionString::Read(gConnectString);
+  for (const ConnectionPart& part : read.parts()) {
     if (EqualsNoCase(part.name, "PWD") || EqualsNoCase(part.name, "Password")) found = part.value;
   }
   return found;
@@ -28,10 +27,9 @@ std::optional<std::string> WrittenPassword(const std::string& gConnectString) {
 }  // namespace
 
 std::unique_ptr<Connection> Connect(const ConnectOptions& options) {
-  if (IsSqliteConnectionString(options.connection_string)) {
-    return std::make_unique<SqliteConnection>(options);
-  }
-  return std::make_unique<OdbcConnection>(options);
+  ConnectionString read = ConnectionString::Read(options.connection_string);
+  RemoveProgramParts(read);
+  return ProfileForConnectionString(read).Open(read, options);
 }
 
 std::string FullConnectionString(const std::string& gConnectString) {

@@ -70,6 +70,26 @@ void CheckWritable(const std::vector<ColumnInfo>& columns, std::size_t index,
   }
 }
 
+UpdateStatement UpdateStatementFor(const TableWrite& write,
+                                   const std::function<std::string(const std::string&)>& quote) {
+  UpdateStatement out;
+  out.sql = "UPDATE ";
+  if (!write.schema.empty()) out.sql += quote(write.schema) + ".";
+  out.sql += quote(write.table) + " SET ";
+  for (std::size_t i = 0; i < write.set.size(); ++i) {
+    out.sql += (i == 0 ? "" : ", ") + quote(write.set[i].first) + " = ?";
+    out.parameters.push_back(write.set[i].second);
+    out.bit_targets.push_back(i < write.bit_targets.size() && write.bit_targets[i]);
+  }
+  out.sql += " WHERE ";
+  for (std::size_t i = 0; i < write.key.size(); ++i) {
+    out.sql += (i == 0 ? "" : " AND ") + quote(write.key[i].first) + " = ?";
+    out.parameters.push_back(write.key[i].second);
+    out.bit_targets.push_back(false);
+  }
+  return out;
+}
+
 std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
                                    const std::vector<Value>& row,
                                    const std::vector<std::optional<Value>>& changes,

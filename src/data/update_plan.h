@@ -41,6 +41,18 @@ using PrimaryKeyLookup =
 void CheckWritable(const std::vector<ColumnInfo>& columns, std::size_t index,
                    const PrimaryKeyLookup& primary_key);
 
+// The UPDATE statement of one write: its text, with the schema, table and column names quoted
+// by `quote` (names come from the engine's metadata, so none can be read as SQL), and its
+// parameters in order (the new values, then the key's values), each with whether a Boolean
+// among them binds as a bit.
+struct UpdateStatement {
+  std::string sql;
+  std::vector<Value> parameters;
+  std::vector<bool> bit_targets;
+};
+UpdateStatement UpdateStatementFor(const TableWrite& write,
+                                   const std::function<std::string(const std::string&)>& quote);
+
 std::vector<TableWrite> PlanUpdate(const std::vector<ColumnInfo>& columns,
                                    const std::vector<Value>& row,
                                    const std::vector<std::optional<Value>>& changes,

@@ -1,29 +1,46 @@
-// Connection strings: parsing both forms, and the OLE DB to ODBC translation for SQL Server.
+// Connection strings: reading and writing both grammars, and the OLE DB to ODBC translation for
+// SQL Server.
 #include "data/connection_string.h"
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/error.h"
 #include "data/connection.h"
 #include "data/database.h"
-#include "data/odbc/oledb_translation.h"
+#include "data/odbc/odbc_connection.h"
+#include "data/profiles/profiles.h"
 #include "support/postgres_server.h"
 
 namespace corvane::data {
 namespace {
 
 TEST(ConnectionStrings, PartsWithQuotesBracesAndOddSpacing) {
-  const auto parsed = ConnectionString::Parse(
+  const auto parsed = ConnectionString::Read(
       " Provider = SQLOLEDB ;Data Source=srv\\inst;Password=\"a;b\"\"c\";Driver={x;}}y};junk;"
       "PWD=vantorel;");
+  EXPECT_EQ(parsed.grammar(), Grammar::kOleDb);
   EXPECT_EQ(parsed.Find("provider"), "SQLOLEDB");
   EXPECT_EQ(parsed.Find("DATA SOURCE"), "srv\\inst");
   EXPECT_EQ(parsed.Find("Password"), "a;b\"c");
   EXPECT_EQ(parsed.Find("Driver"), "x;}y");
   EXPECT_EQ(parsed.Find("PWD"), "vantorel");
   EXPECT_FALSE(parsed.Find("junk").has_value());
-  EXPECT_EQ(OdbcPart("PWD", "a;b}c"), "PWD={a;b}}c};");
-  EXPECT_EQ(OdbcPart("UID", "sa"), "UID=sa;");
+  // In ODBC a quote is an ordinary character; a value the reader would misread is braced.
+  const auto odbc = ConnectionString::Read("Driver={x};PWD=\"own\";UID= sa ;");
+  EXPECT_EQ(odbc.grammar(), Grammar::kOdbc);
+  EXPECT_EQ(odbc.Find("PWD"), "\"own\"");
+  EXPECT_EQ(odbc.Find("UID"), "sa");
+  EXPECT_EQ(ConnectionString(Grammar::kOdbc, {{"PWD", "a;b}c"}, {"UID", "sa"}, {"X", "'q"}})
+                .Write(Grammar::kOdbc),
+            "PWD={a;b}}c};UID=sa;X={'q};");
+  EXPECT_EQ(ConnectionString(Grammar::kOleDb, {{"Password", "a;\"b"}, {"User ID", " sa"}})
+                .Write(Grammar::kOleDb),
+            "Password=\"a;\"\"b\";User ID=\" sa\";");
+  // Masking covers what either grammar reads as the password: ODBC reads 'a'b whole.
+  EXPECT_EQ(MaskPasswordValues("PWD='a'b;UID=u; Password = {x} ;", "****"),
+            "PWD=****;UID=u; Password = **** ;");
 }
 
 TEST(ConnectionStrings, ThePasswordPartNeverRunsIntoTheLastValue) {
@@ -31,7 +48,7 @@ TEST(ConnectionStrings, ThePasswordPartNeverRunsIntoTheLastValue) {
             "Provider=SQLite;Data Source=fleet.db;PWD=vantorel;");
   EXPECT_EQ(FullConnectionString("Provider=SQLite;Data Source=fleet.db"),
             "Provider=SQLite;Data Source=fleet.db;PWD=vantorel;");
-  EXPECT_EQ(ConnectionString::Parse(FullConnectionString("Driver={x};UID=corvane  ")).Find("UID"),
+  EXPECT_EQ(ConnectionString::Read(FullConnectionString("Driver={x};UID=corvane  ")).Find("UID"),
             "corvane");
   EXPECT_EQ(FullConnectionString(""), "PWD=vantorel;");
   EXPECT_EQ(DatabasePassword("Driver={x};UID=corvane;"), "vantorel");
@@ -54,8 +71,9 @@ TEST(ConnectionStrings, TheProgramsOwnPartsAreReadAndNeverReachADriver) {
   const ProgramParts parts = ReadProgramParts(text);
   EXPECT_EQ(parts.command_timeout, std::chrono::seconds(5));
   EXPECT_EQ(parts.run_timeout, std::chrono::seconds(60));
-  EXPECT_EQ(WithoutProgramParts(text), "Driver={PostgreSQL Unicode};UID=u;");
-  EXPECT_EQ(WithoutProgramParts("Driver={x};UID=u"), "Driver={x};UID=u");  // untouched
+  ConnectionString read = ConnectionString::Read(text);
+  RemoveProgramParts(read);
+  EXPECT_EQ(read.Write(Grammar::kOdbc), "Driver={PostgreSQL Unicode};UID=u;");
   for (const char* bad : {"Command Timeout=0;", "Command Timeout=2;", "Command Timeout=5s;",
                           "Run Timeout=86401;", "Run Timeout=;"}) {
     try {
@@ -67,49 +85,64 @@ TEST(ConnectionStrings, TheProgramsOwnPartsAreReadAndNeverReachADriver) {
   }
 }
 
+std::string Translated(std::string_view oledb, const std::string& driver) {
+  return TranslateOleDbToOdbc(ConnectionString::Read(oledb), driver).Write(Grammar::kOdbc);
+}
+
 TEST(OleDbTranslation, SqlServerProvidersMapToTheOdbcDriver) {
   const std::string odbc18 = "ODBC Driver 18 for SQL Server";
-  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;"
-                                 "Initial Catalog=Fleet;Data Source=db1,1433;PWD=vantorel;",
-                                 odbc18),
+  EXPECT_EQ(Translated("Provider=SQLOLEDB.1;Persist Security Info=False;User ID=sa;"
+                       "Initial Catalog=Fleet;Data Source=db1,1433;PWD=vantorel;",
+                       odbc18),
             "Driver={ODBC Driver 18 for SQL Server};UID=sa;Database=Fleet;Server=db1,1433;"
             "PWD=vantorel;Encrypt=no;");
-  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLNCLI11;Server=db1\\SQLEXPRESS;Database=Fleet;"
-                                 "Integrated Security=SSPI;PWD=vantorel;",
-                                 odbc18),
+  EXPECT_EQ(Translated("Provider=SQLNCLI11;Server=db1\\SQLEXPRESS;Database=Fleet;"
+                       "Integrated Security=SSPI;PWD=vantorel;",
+                       odbc18),
             "Driver={ODBC Driver 18 for SQL Server};Server=db1\\SQLEXPRESS;Database=Fleet;"
             "Trusted_Connection=yes;Encrypt=no;");
-  EXPECT_EQ(TranslateOleDbToOdbc("Provider=MSOLEDBSQL19;Data Source=db1;Initial Catalog=F;"
-                                 "Trust Server Certificate=True;PWD=vantorel;",
-                                 odbc18),
+  EXPECT_EQ(Translated("Provider=MSOLEDBSQL19;Data Source=db1;Initial Catalog=F;"
+                       "Trust Server Certificate=True;PWD=vantorel;",
+                       odbc18),
             "Driver={ODBC Driver 18 for SQL Server};Server=db1;Database=F;PWD=vantorel;"
             "Encrypt=yes;TrustServerCertificate=yes;");
-  EXPECT_EQ(TranslateOleDbToOdbc("Provider=SQLOLEDB;Data Source=db1,1500;Initial Catalog=F;"
-                                 "User ID=app;Use Encryption for Data=True;PWD=vantorel;",
-                                 "FreeTDS"),
+  EXPECT_EQ(Translated("Provider=SQLOLEDB;Data Source=db1,1500;Initial Catalog=F;"
+                       "User ID=app;Use Encryption for Data=True;PWD=vantorel;",
+                       "FreeTDS"),
             "Driver=FreeTDS;Server=db1;Port=1500;Database=F;UID=app;PWD=vantorel;"
             "Encryption=require;");
-  EXPECT_EQ(TranslateOleDbToOdbc("Provider=MSDASQL;DSN=Fleet;PWD=vantorel;", ""),
+  // A quoted password is read once and handed over braced, whatever it holds.
+  EXPECT_EQ(Translated("Provider=SQLOLEDB;Password=\"'pw\";User ID=alerts;Initial Catalog=Fleet;"
+                       "Password=\"a;b}\";",
+                       "FreeTDS"),
+            "Driver=FreeTDS;PWD={'pw};UID=alerts;Database=Fleet;PWD={a;b}}};");
+  EXPECT_EQ(DriverParts(ConnectionString::Read("Provider=MSDASQL;DSN=Fleet;PWD=vantorel;"))
+                .Write(Grammar::kOdbc),
             "DSN=Fleet;PWD=vantorel;");
 }
 
 TEST(OleDbTranslation, RefusesWhatItCannotCarryOver) {
-  auto number = [](const char* text, const std::string& driver) {
+  auto failure = [](const std::function<void()>& action) {
     try {
-      TranslateOleDbToOdbc(text, driver);
+      action();
     } catch (const Error& e) {
       EXPECT_EQ(e.kind(), ErrorKind::kDatabase);
       return e.description();
     }
     return std::string("no failure");
   };
-  EXPECT_NE(number("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;", "FreeTDS")
-                .find("Microsoft.Jet.OLEDB.4.0"),
+  EXPECT_NE(
+      failure([] {
+        DriverParts(ConnectionString::Read("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;"));
+      }).find("Microsoft.Jet.OLEDB.4.0"),
+      std::string::npos);
+  EXPECT_NE(failure([] {
+              Translated("Provider=SQLOLEDB;Data Source=db;Initial File Name=x;", "FreeTDS");
+            }).find("Initial File Name"),
             std::string::npos);
-  EXPECT_NE(number("Provider=SQLOLEDB;Data Source=db;Initial File Name=x;", "FreeTDS")
-                .find("Initial File Name"),
-            std::string::npos);
-  EXPECT_NE(number("Provider=SQLOLEDB;Data Source=db;", "").find("No SQL Server ODBC driver"),
+  EXPECT_NE(failure([] {
+              Translated("Provider=SQLOLEDB;Data Source=db;", "");
+            }).find("No SQL Server ODBC driver"),
             std::string::npos);
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/process_end.h"
+#include "data/engine_profile.h"
 #include "support/form1_probe.h"
 
 namespace corvane::window {
@@ -32,8 +33,13 @@ class EmptyConnection final : public data::Connection {
     queries.emplace_back(query);
     return std::make_unique<NoRows>();
   }
+  std::unique_ptr<data::PreparedStatement> Prepare(std::string_view sql) override {
+    ADD_FAILURE() << "no statement was expected to be prepared: " << sql;
+    return nullptr;
+  }
   void Close() override { closed = true; }
   std::string EngineName() const override { return "none"; }
+  const data::EngineProfile& profile() const override { return data::ProfileForServer("", ""); }
 
   std::vector<std::string> queries;
   bool closed = false;

@@ -1,69 +1,81 @@
 #include "data/odbc/odbc_connection.h"
 
-#include <algorithm>
-#include <initializer_list>
-
 #include "base/ascii.h"
-#include "data/connection_string.h"
 #include "data/data_error.h"
 #include "data/odbc/odbc_row_set.h"
-#include "data/odbc/oledb_translation.h"
 
 namespace corvane::data {
 
 namespace {
 
-// Driver options the program relies on, unless the string sets them itself. psqlODBC over TCP:
-// keep-alive probes notice a server host that vanished mid-statement long before the system's
-// two hours. MariaDB's and MySQL's drivers: utf8mb4 on the wire, so that every character (an
-// emoji too) survives both ways; a narrower character set turns the rest into '?'.
-std::string WithDriverDefaults(const std::string& connection_string) {
-  const ConnectionString parsed = ConnectionString::Parse(connection_string);
-  const std::string driver = ToLowerAscii(parsed.Find("Driver").value_or(""));
-  auto names = [&](std::initializer_list<std::string_view> parts) {
-    return std::any_of(parts.begin(), parts.end(), [&](std::string_view part) {
-      return driver.find(part) != std::string::npos;
-    });
-  };
-  if (names({"postgres", "psqlodbc"}) && !parsed.Find("KeepaliveTime") && !parsed.Find("pqopt")) {
-    return connection_string + "KeepaliveTime=30;KeepaliveInterval=10;";
+class OdbcPrepared final : public PreparedStatement {
+ public:
+  OdbcPrepared(std::shared_ptr<OdbcSession> session, const std::string& sql)
+      : session_(std::move(session)), prepared_(std::make_shared<OdbcPreparedStatement>()) {
+    const BoundedWait wait = session_->StatementWait();
+    prepared_->statement = session_->NewStatement();
+    prepared_->statement->Prepare(sql);
   }
-  if (names({"mariadb", "maodbc", "mysql", "myodbc"}) && !parsed.Find("CHARSET")) {
-    return connection_string + "CHARSET=utf8mb4;";
+
+  std::unique_ptr<RowSet> OpenRowSet(std::span<const Value> parameters) override {
+    return OpenPreparedRowSet(session_, prepared_, parameters);
   }
-  return connection_string;
-}
+
+  long long Execute(std::span<const Value> parameters) override {
+    if (prepared_->reader != nullptr) prepared_->reader->TakeRemainingRows();
+    const BoundedWait wait = session_->StatementWait();
+    session_->CheckOpen();
+    OdbcStatement& statement = *prepared_->statement;
+    statement.Execute(parameters);
+    const long long changed = statement.RowCount();
+    statement.CloseCursor();
+    return changed;
+  }
+
+ private:
+  std::shared_ptr<OdbcSession> session_;
+  std::shared_ptr<OdbcPreparedStatement> prepared_;
+};
 
 }  // namespace
 
-OdbcConnection::OdbcConnection(const ConnectOptions& options) {
-  std::string connection_string = WithoutProgramParts(options.connection_string);
-  if (IsOleDbString(connection_string)) {
-    connection_string = TranslateOleDbToOdbc(
-        connection_string, ChooseSqlServerDriver(OdbcSession::InstalledDrivers()));
+ConnectionString DriverParts(const ConnectionString& read) {
+  ConnectionString parts(Grammar::kOdbc, read.parts());
+  if (read.grammar() == Grammar::kOleDb) {
+    const std::string provider = read.Find("Provider").value_or("MSDASQL");
+    if (!EqualsNoCase(provider, "MSDASQL") && !EqualsNoCase(provider, "MSDASQL.1")) {
+      ThrowDatabaseError(errnum::kConnectionStringError,
+                         "The OLE DB provider '" + provider +
+                             "' is not supported; use an ODBC connection string or "
+                             "Provider=SQLite");
+    }
+    parts.Remove("Provider");
   }
-  session_ = std::make_shared<OdbcSession>(WithDriverDefaults(connection_string), options.timeout,
-                                           options.statement_limit, options.watch,
-                                           options.read_only);
+  return parts;
 }
+
+OdbcConnection::OdbcConnection(const ConnectionString& odbc, const ConnectOptions& options)
+    : session_(std::make_shared<OdbcSession>(odbc.Write(Grammar::kOdbc), options)) {}
 
 OdbcConnection::~OdbcConnection() {
   if (session_) session_->Close();
 }
 
-std::unique_ptr<RowSet> OdbcConnection::OpenRowSet(std::string_view query,
-                                                   std::span<const Value> parameters) {
+const OdbcSession& OdbcConnection::Open() const {
   if (!session_) {
     ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
   }
-  const std::string sql = AdaptQuery(query, session_->dialect());
-  const BoundedWait wait = session_->StatementWait();
-  auto statement = session_->NewStatement();
-  statement->Execute(sql, parameters);
-  OdbcResult result = statement->ReadAll();
-  statement.reset();  // the catalog lookup below runs a statement of its own
-  session_->ReadFlagsAsBooleans(result);
-  return std::make_unique<OdbcRowSet>(session_, std::move(result));
+  return *session_;
+}
+
+std::unique_ptr<RowSet> OdbcConnection::OpenRowSet(std::string_view query,
+                                                   std::span<const Value> parameters) {
+  const std::string sql = Open().profile().AdaptQuery(query);
+  return OpenOdbcRowSet(session_, sql, parameters);
+}
+
+std::unique_ptr<PreparedStatement> OdbcConnection::Prepare(std::string_view sql) {
+  return std::make_unique<OdbcPrepared>(session_, Open().profile().AdaptQuery(sql));
 }
 
 void OdbcConnection::Close() {
@@ -73,10 +85,11 @@ void OdbcConnection::Close() {
 }
 
 std::optional<bool> OdbcConnection::MayUpdate(std::string_view table, std::string_view column) {
-  if (!session_) {
-    ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
-  }
-  return session_->MayUpdate(table, column);
+  return Open().profile().MayUpdate(*this, table, column);
+}
+
+const EngineProfile& OdbcConnection::profile() const {
+  return Open().profile();
 }
 
 std::string OdbcConnection::EngineName() const {

@@ -1,43 +1,39 @@
-// One ODBC connection to a server, shared by the connection object and its row sets: the
-// environment and connection handles, what the server is (for the dialect), the primary keys of
-// the tables it was asked about, and whether it was closed.
+// One ODBC connection to a server, shared by the connection object, its prepared statements and
+// its row sets: the environment and connection handles, the server's profile, the primary keys
+// and truth-value columns of the tables it was asked about, the writes prepared on it, and
+// whether it was closed.
 #pragma once
 
 #include <chrono>
 #include <map>
 #include <memory>
-#include <optional>
-#include <span>
 #include <string>
 #include <vector>
 
 #include "base/wait_watch.h"
-#include "data/dialect.h"
+#include "data/connection.h"
+#include "data/engine_profile.h"
 #include "data/odbc/odbc_handle.h"
 #include "data/odbc/odbc_statement.h"
+#include "data/update_plan.h"
 
 namespace corvane::data {
 
 class OdbcSession {
  public:
-  // Connects with `connection_string` (ODBC form), waiting at most `timeout` for the login, then
-  // pins the session's reading of date literals to month-day-year, limits a wait for a row
-  // locked by another client to `timeout`, and each statement to `statement_limit` (the
-  // server's own limit a margin before it; `watch`, if any, holds the program to the limit
-  // itself, for a server that cannot keep its own). `read_only`: the session is asked to write
-  // nothing: the ODBC access mode (where the driver honours it) and, on PostgreSQL, MariaDB and
-  // MySQL, read-only transactions for the whole session.
-  OdbcSession(const std::string& connection_string, std::chrono::seconds timeout,
-              std::chrono::seconds statement_limit, WaitWatch* watch, bool read_only = false);
+  // Connects with `connection_string` (ODBC grammar), waiting at most options.timeout for the
+  // login, then finds the server's profile and sets the session up as it says (date reading,
+  // lock waits limited to options.timeout, each statement to options.statement_limit less a
+  // margin; options.watch, if any, holds the program to the limit itself, for a server that
+  // cannot keep its own). options.read_only: the ODBC access mode is set read-only (where the
+  // driver honours it) and the profile's read-only look begins.
+  OdbcSession(const std::string& connection_string, const ConnectOptions& options);
   ~OdbcSession();
   OdbcSession(const OdbcSession&) = delete;
   OdbcSession& operator=(const OdbcSession&) = delete;
 
-  // The driver names the driver manager knows (for choosing a SQL Server driver).
-  static std::vector<std::string> InstalledDrivers();
-
+  const EngineProfile& profile() const { return *profile_; }
   const std::string& dbms_name() const { return dbms_name_; }
-  const Dialect& dialect() const { return dialect_; }
   bool closed() const { return !login_.connected; }
   void CheckOpen() const;
   void Close() noexcept;
@@ -53,19 +49,19 @@ class OdbcSession {
   // The primary-key columns of a table, in key order (empty: none). Asked with the name as the
   // driver reported it: some catalogs match names case-sensitively.
   const std::vector<std::string>& PrimaryKey(const std::string& schema, const std::string& table);
-  // Whether the login may UPDATE the column, from the server's privilege catalog: PostgreSQL,
-  // MariaDB and MySQL; nullopt for servers whose catalog is not known here.
-  std::optional<bool> MayUpdate(std::string_view table, std::string_view column);
-  // MariaDB and MySQL declare BOOLEAN as TINYINT(1), which their drivers describe exactly as any
-  // TINYINT: the result's TINYINT(1) table columns (found in the server's catalog, once per
-  // table) turn into Booleans. Other servers describe theirs as bits already.
-  void ReadFlagsAsBooleans(OdbcResult& result);
+  // Which columns of a described result are truth values the driver describes as TINYINT, as
+  // the profile's question finds them in the server's catalog (once per table).
+  std::vector<bool> TinyIntFlags(const OdbcColumns& description);
+  // Runs an UPDATE of a row set's row through a statement prepared once per text; returns the
+  // number of rows changed.
+  long long ExecuteWrite(const UpdateStatement& write);
+  // A cursor name not used before on this connection.
+  std::string NewCursorName();
 
  private:
-  enum class Server { kOther, kSqlServer, kPostgres, kSqlite, kMariaDb, kMySql };
-
-  void RunSessionSetup(std::chrono::seconds timeout, bool read_only);
-  const std::vector<std::string>& FlagColumns(const std::string& catalog, const std::string& table);
+  void SetUp(const ConnectOptions& options);
+  const std::vector<std::string>& TinyIntFlagColumns(const std::string& catalog,
+                                                     const std::string& table);
 
   // Disconnects before the connection handle is freed, also when the constructor fails after
   // the login.
@@ -83,11 +79,16 @@ class OdbcSession {
   OdbcHandle connection_;
   Login login_;
   std::string dbms_name_;
-  Server server_ = Server::kOther;
+  const EngineProfile* profile_ = nullptr;
   std::string quote_;
-  Dialect dialect_;
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> primary_keys_;
   std::map<std::pair<std::string, std::string>, std::vector<std::string>> flag_columns_;
+  // Destroyed before the login: statements go before their connection.
+  std::map<std::string, std::unique_ptr<OdbcStatement>> writes_;
+  unsigned cursors_ = 0;
 };
+
+// The driver names the driver manager knows (for choosing a SQL Server driver).
+std::vector<std::string> InstalledOdbcDrivers();
 
 }  // namespace corvane::data

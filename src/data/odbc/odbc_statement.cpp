@@ -23,6 +23,11 @@ std::string ColumnText(const OdbcHandle& statement, SQLUSMALLINT column, SQLUSMA
   return FromOdbcText(text, chars);
 }
 
+bool IsCharacterType(SQLSMALLINT type) {
+  return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR || type == SQL_WCHAR ||
+         type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
+}
+
 DateTime FromParts(int year, int month, int day, int hour, int minute, int second) {
   return DateTime::FromParts(year, month, day, hour, minute, second);
 }
@@ -37,18 +42,39 @@ OdbcStatement::OdbcStatement(const OdbcHandle& connection, std::chrono::seconds 
                    "setting the query timeout");
 }
 
-void OdbcStatement::Execute(const std::string& sql, std::span<const Value> parameters,
-                            const std::vector<bool>& bit_targets) {
+void OdbcStatement::Prepare(const std::string& sql) {
   sql_ = sql;
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    Bind(static_cast<SQLUSMALLINT>(i + 1), parameters[i], i < bit_targets.size() && bit_targets[i]);
-  }
   std::vector<SQLWCHAR> text = ToOdbcText(sql);
-  const SQLRETURN ret = SQLExecDirectW(statement_.get(), text.data(), SQL_NTS);
-  statement_.Check(ret, "running the query: " + sql);
+  statement_.Check(SQLPrepareW(statement_.get(), text.data(), SQL_NTS),
+                   "preparing the query: " + sql);
 }
 
-void OdbcStatement::Bind(SQLUSMALLINT number, const Value& value, bool bit_target) {
+void OdbcStatement::Execute(std::span<const Value> parameters,
+                            const std::vector<bool>& bit_targets) {
+  Bind(parameters, bit_targets);
+  statement_.Check(SQLExecute(statement_.get()), "running the query: " + sql_);
+}
+
+void OdbcStatement::ExecuteDirect(const std::string& sql, std::span<const Value> parameters,
+                                  const std::vector<bool>& bit_targets) {
+  sql_ = sql;
+  Bind(parameters, bit_targets);
+  std::vector<SQLWCHAR> text = ToOdbcText(sql);
+  statement_.Check(SQLExecDirectW(statement_.get(), text.data(), SQL_NTS),
+                   "running the query: " + sql);
+}
+
+void OdbcStatement::Bind(std::span<const Value> parameters, const std::vector<bool>& bit_targets) {
+  CloseCursor();
+  statement_.Check(SQLFreeStmt(statement_.get(), SQL_RESET_PARAMS), "resetting the parameters");
+  buffers_.clear();
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    BindOne(static_cast<SQLUSMALLINT>(i + 1), parameters[i],
+            i < bit_targets.size() && bit_targets[i]);
+  }
+}
+
+void OdbcStatement::BindOne(SQLUSMALLINT number, const Value& value, bool bit_target) {
   Buffer& b = buffers_.emplace_back();
   SQLSMALLINT c_type = SQL_C_WCHAR;
   SQLSMALLINT sql_type = SQL_WVARCHAR;
@@ -112,20 +138,10 @@ long long OdbcStatement::RowCount() {
   return count;
 }
 
-namespace {
-
-bool IsCharacterType(SQLSMALLINT type) {
-  return type == SQL_CHAR || type == SQL_VARCHAR || type == SQL_LONGVARCHAR || type == SQL_WCHAR ||
-         type == SQL_WVARCHAR || type == SQL_WLONGVARCHAR;
-}
-
-}  // namespace
-
-OdbcResult OdbcStatement::ReadAll() {
-  OdbcResult result;
+OdbcColumns OdbcStatement::Describe(std::string_view text_flag_type_name) {
+  OdbcColumns result;
   SQLSMALLINT count = 0;
   statement_.Check(SQLNumResultCols(statement_.get(), &count), "describing the result");
-  std::vector<SQLSMALLINT> types;
   for (SQLUSMALLINT i = 1; i <= static_cast<SQLUSMALLINT>(count); ++i) {
     SQLWCHAR name[256] = {};
     SQLSMALLINT name_length = 0, type = 0, digits = 0, nullable = 0;
@@ -141,42 +157,37 @@ OdbcResult OdbcStatement::ReadAll() {
     column.base_table = ColumnText(statement_, i, SQL_DESC_BASE_TABLE_NAME);
     column.base_column = ColumnText(statement_, i, SQL_DESC_BASE_COLUMN_NAME);
     column.base_schema = ColumnText(statement_, i, SQL_DESC_SCHEMA_NAME);
-    // psqlODBC hands a BOOLEAN over as the text '1'/'0' unless BoolsAsChar=0 is set; its type
-    // name still says bool, so it reads as a Boolean either way and a driver flag is never
-    // silently taken for text.
-    if (IsCharacterType(type) && ColumnText(statement_, i, SQL_DESC_TYPE_NAME) == "bool") {
+    // A driver that hands a truth value over as text still names its type: it reads as a
+    // Boolean, and a flag is never silently taken for text.
+    if (!text_flag_type_name.empty() && IsCharacterType(type) &&
+        ColumnText(statement_, i, SQL_DESC_TYPE_NAME) == text_flag_type_name) {
       type = SQL_BIT;
     }
     column.bit_target = type == SQL_BIT;
     result.columns.push_back(std::move(column));
-    // MariaDB's BOOLEAN is a TINYINT; its database (the catalog) finds the column's declaration.
     result.catalogs.push_back(type == SQL_TINYINT ? ColumnText(statement_, i, SQL_DESC_CATALOG_NAME)
                                                   : std::string());
-    types.push_back(type);
-  }
-  result.sql_types = types;
-  if (count == 0) return result;
-  while (true) {
-    const SQLRETURN ret = SQLFetch(statement_.get());
-    if (ret == SQL_NO_DATA) break;
-    statement_.Check(ret, "reading the rows of: " + sql_);
-    std::vector<Value> row;
-    row.reserve(types.size());
-    for (std::size_t i = 0; i < types.size(); ++i) {
-      row.push_back(ReadColumn(static_cast<SQLUSMALLINT>(i + 1), types[i]));
-    }
-    result.rows.push_back(std::move(row));
+    result.sql_types.push_back(type);
   }
   return result;
+}
+
+bool OdbcStatement::Fetch() {
+  const SQLRETURN ret = SQLFetch(statement_.get());
+  if (ret == SQL_NO_DATA) return false;
+  statement_.Check(ret, "reading the rows of: " + sql_);
+  return true;
+}
+
+void OdbcStatement::CloseCursor() noexcept {
+  // Fails only when no cursor is open, which is what is asked for.
+  (void)SQLFreeStmt(statement_.get(), SQL_CLOSE);
 }
 
 std::vector<std::vector<std::string>> OdbcStatement::ReadText(
     std::span<const SQLUSMALLINT> columns) {
   std::vector<std::vector<std::string>> rows;
-  while (true) {
-    const SQLRETURN ret = SQLFetch(statement_.get());
-    if (ret == SQL_NO_DATA) break;
-    statement_.Check(ret, "reading a catalog result");
+  while (Fetch()) {
     std::vector<std::string> row;
     for (SQLUSMALLINT column : columns) {
       bool is_null = false;
@@ -184,6 +195,7 @@ std::vector<std::vector<std::string>> OdbcStatement::ReadText(
     }
     rows.push_back(std::move(row));
   }
+  CloseCursor();
   return rows;
 }
 

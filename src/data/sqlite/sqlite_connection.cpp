@@ -1,78 +1,81 @@
 #include "data/sqlite/sqlite_connection.h"
 
 #include <sqlite3.h>
-#include <unistd.h>
 
-#include <charconv>
-
-#include "base/ascii.h"
-#include "data/connection_string.h"
 #include "data/data_error.h"
-#include "data/dialect.h"
+#include "data/engine_profile.h"
 #include "data/sqlite/sqlite_row_set.h"
 
 namespace corvane::data {
 
 namespace {
 
-std::chrono::milliseconds BusyTimeout(const ConnectionString& parsed,
-                                      std::chrono::milliseconds fallback) {
-  const auto text = parsed.Find("Busy Timeout");
-  if (!text) return fallback;
-  long long ms = -1;
-  const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), ms);
-  if (error != std::errc() || end != text->data() + text->size() || ms < 0 || ms > 2'000'000'000) {
-    ThrowDatabaseError(errnum::kConnectionStringError,
-                       "Busy Timeout must be a number of milliseconds, not '" + *text + "'");
+// The statement cache keeps what was prepared: each execution takes it from there (preparing
+// it again only if a row set of an earlier execution still steps it).
+class SqlitePrepared final : public PreparedStatement {
+ public:
+  SqlitePrepared(std::shared_ptr<SqliteDatabase> database, std::string sql)
+      : database_(std::move(database)), sql_(std::move(sql)) {
+    database_->GiveBack(sql_, database_->Take(sql_));  // fails now for text SQLite refuses
   }
-  return std::chrono::milliseconds(ms);
-}
+
+  std::unique_ptr<RowSet> OpenRowSet(std::span<const Value> parameters) override {
+    return RunQuery(database_, sql_, parameters);
+  }
+  long long Execute(std::span<const Value> parameters) override {
+    return database_->ExecuteWrite(sql_, parameters);
+  }
+
+  static std::unique_ptr<RowSet> RunQuery(const std::shared_ptr<SqliteDatabase>& database,
+                                          std::string sql, std::span<const Value> parameters) {
+    SqliteStatementPtr statement = database->Take(sql);
+    // A statement that writes could show up in, or disturb, row sets that are still stepping.
+    if (!sqlite3_stmt_readonly(statement.get())) database->BeforeWrite();
+    return std::make_unique<SqliteRowSet>(database, std::move(sql), std::move(statement),
+                                          parameters);
+  }
+
+ private:
+  std::shared_ptr<SqliteDatabase> database_;
+  std::string sql_;
+};
 
 }  // namespace
 
-bool IsSqliteConnectionString(std::string_view connection_string) {
-  const auto provider = ConnectionString::Parse(connection_string).Find("Provider");
-  return provider && EqualsNoCase(*provider, "SQLite");
-}
-
-SqliteConnection::SqliteConnection(const ConnectOptions& options) {
-  const ConnectionString parsed = ConnectionString::Parse(options.connection_string);
-  const auto source = parsed.Find("Data Source");
-  if (!source || source->empty()) {
-    ThrowDatabaseError(errnum::kConnectionStringError,
-                       "The SQLite connection string names no Data Source (the database file)");
-  }
-  std::filesystem::path file(*source);
-  if (file.is_relative() && !options.base_folder.empty()) file = options.base_folder / file;
-  file_ = file;
-  database_ = std::make_shared<SqliteDatabase>(
-      file,
-      BusyTimeout(parsed, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)),
-      options.statement_limit, options.watch, options.read_only);
-}
+SqliteConnection::SqliteConnection(const EngineProfile& profile,
+                                   std::shared_ptr<SqliteDatabase> database)
+    : profile_(profile), database_(std::move(database)) {}
 
 SqliteConnection::~SqliteConnection() {
   if (database_) database_->Close();
 }
 
-std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
-                                                     std::span<const Value> parameters) {
+SqliteDatabase& SqliteConnection::Open() const {
   if (!database_) {
     ThrowDatabaseError(errnum::kObjectClosed, "Operation is not allowed: the connection is closed");
   }
-  // SQLite has no TOP, and holds dates as ISO text, which compares right only with ISO literals.
-  std::string sql = AdaptQuery(query, Dialect{.has_top = false, .iso_date_literals = true});
-  SqliteStatementPtr statement = database_->Take(sql);
-  // A statement that writes could show up in, or disturb, row sets that are still stepping.
-  if (!sqlite3_stmt_readonly(statement.get())) database_->BeforeWrite();
-  return std::make_unique<SqliteRowSet>(database_, std::move(sql), std::move(statement),
-                                        parameters);
+  return *database_;
 }
 
-std::optional<bool> SqliteConnection::MayUpdate(std::string_view, std::string_view) {
-  // Asked of the kernel rather than guessed from the mode bits (ACLs, read-only mounts).
-  return ::access(file_.c_str(), W_OK) == 0 &&
-         ::access(file_.parent_path().c_str(), W_OK | X_OK) == 0;
+std::unique_ptr<RowSet> SqliteConnection::OpenRowSet(std::string_view query,
+                                                     std::span<const Value> parameters) {
+  Open();
+  return SqlitePrepared::RunQuery(database_, profile_.AdaptQuery(query), parameters);
+}
+
+std::unique_ptr<PreparedStatement> SqliteConnection::Prepare(std::string_view sql) {
+  Open();
+  return std::make_unique<SqlitePrepared>(database_, profile_.AdaptQuery(sql));
+}
+
+std::optional<bool> SqliteConnection::MayUpdate(std::string_view table, std::string_view column) {
+  Open();
+  return profile_.MayUpdate(*this, table, column);
+}
+
+const EngineProfile& SqliteConnection::profile() const {
+  Open();
+  return profile_;
 }
 
 void SqliteConnection::Close() {

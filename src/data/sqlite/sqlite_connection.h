@@ -1,6 +1,5 @@
-// The embedded SQLite engine, chosen by "Provider=SQLite;Data Source=<file>;" (optionally
-// "Busy Timeout=<ms>;"). Other parts of the string, the password part among them, mean nothing
-// to a file database and are ignored.
+// The embedded SQLite engine: a database file opened in the program's own process, as the
+// SQLite profile (profiles/sqlite.cpp) decides from the connection string.
 #pragma once
 
 #include <memory>
@@ -13,27 +12,22 @@ namespace corvane::data {
 
 class SqliteConnection : public Connection {
  public:
-  // A relative Data Source resolves against options.base_folder. The wait on a locked file is
-  // "Busy Timeout" when given, else options.timeout. Fails for a missing file (nothing is
-  // created), for a file that is no database, and for a string without a Data Source.
-  // options.read_only: see SqliteDatabase.
-  explicit SqliteConnection(const ConnectOptions& options);
+  SqliteConnection(const EngineProfile& profile, std::shared_ptr<SqliteDatabase> database);
   ~SqliteConnection() override;
 
   std::unique_ptr<RowSet> OpenRowSet(std::string_view query,
                                      std::span<const Value> parameters) override;
+  std::unique_ptr<PreparedStatement> Prepare(std::string_view sql) override;
   void Close() override;
   std::string EngineName() const override { return "SQLite"; }
-  // A file database has no privileges: the file and its folder (for the journal) must be
-  // writable by the program's account.
   std::optional<bool> MayUpdate(std::string_view table, std::string_view column) override;
+  const EngineProfile& profile() const override;
 
  private:
-  std::filesystem::path file_;
+  SqliteDatabase& Open() const;
+
+  const EngineProfile& profile_;
   std::shared_ptr<SqliteDatabase> database_;
 };
-
-// True for a connection string whose Provider is SQLite.
-bool IsSqliteConnectionString(std::string_view connection_string);
 
 }  // namespace corvane::data

@@ -3,12 +3,11 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <fstream>
 
 #include "base/ascii.h"
+#include "data/basic_row_set.h"
 #include "data/data_error.h"
-#include "data/sqlite/sqlite_row_set.h"
+#include "data/sqlite/sqlite_values.h"
 
 namespace corvane::data {
 
@@ -24,60 +23,18 @@ namespace {
 // How many virtual-machine instructions SQLite runs between looks at the clock.
 constexpr int kProgressInstructions = 10000;
 
-// A "file:" URI for `file` with the query `parameters` ('%', '?' and '#' escaped).
-std::string FileUri(const std::filesystem::path& file, std::string_view parameters) {
-  std::string uri = "file:";
-  for (const char c : std::filesystem::absolute(file).string()) {
-    if (c == '%' || c == '?' || c == '#') {
-      char escaped[4];
-      std::snprintf(escaped, sizeof escaped, "%%%02X", static_cast<unsigned>(c));
-      uri += escaped;
-    } else {
-      uri += c;
-    }
-  }
-  return uri + "?" + std::string(parameters);
-}
-
-// Whether the file's header says WAL mode (file format version 2 at offsets 18 and 19).
-bool HeaderSaysWal(const std::filesystem::path& file) {
-  char header[20] = {};
-  std::ifstream in(file, std::ios::binary);
-  return in.read(header, sizeof header) && (header[18] == 2 || header[19] == 2);
-}
-
-// How a look that must change nothing opens the file (measured with SQLite 3.40): a plain
-// read-only connection to a WAL database still makes the log and its index, and changes an
-// index that is there. With a log left by another writer, the index is only read; without one,
-// no writer is connected and the file is read as it stands.
-std::string ReadOnlyUri(const std::filesystem::path& file) {
-  std::filesystem::path log = file;
-  log += "-wal";
-  std::error_code ignored;
-  if (std::filesystem::exists(log, ignored)) return FileUri(file, "mode=ro&readonly_shm=1");
-  return FileUri(file, HeaderSaysWal(file) ? "mode=ro&immutable=1" : "mode=ro");
-}
-
 }  // namespace
 
-SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
-                               std::chrono::milliseconds busy_timeout,
-                               std::chrono::seconds statement_limit, WaitWatch* watch,
-                               bool read_only)
+SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::milliseconds busy_timeout,
+                               std::chrono::seconds statement_limit, WaitWatch* watch)
     : statement_limit_(statement_limit), watch_(watch) {
   sqlite3* raw = nullptr;
-  // Read-write without CREATE: a mistyped path must fail, never leave a new empty database.
-  const int rc =
-      read_only ? sqlite3_open_v2(ReadOnlyUri(file).c_str(), &raw,
-                                  SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE,
-                                  nullptr)
-                : sqlite3_open_v2(file.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
-                                  nullptr);
+  const int rc = sqlite3_open_v2(opening.name.c_str(), &raw, opening.flags, nullptr);
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    ThrowDatabaseError(rc, "Cannot open the SQLite database '" + file.string() + "': " + message +
-                               " (SQLite code " + std::to_string(rc) + ")");
+    ThrowDatabaseError(rc, "Cannot open the SQLite database '" + opening.file.string() +
+                               "': " + message + " (SQLite code " + std::to_string(rc) + ")");
   }
   sqlite3_extended_result_codes(raw, 1);
   // A busy wait is part of its statement: it ends before the statement's own limit.
@@ -85,8 +42,12 @@ SqliteDatabase::SqliteDatabase(const std::filesystem::path& file,
   Check(sqlite3_busy_timeout(raw, static_cast<int>(busy.count())), "setting the busy timeout");
   sqlite3_progress_handler(raw, kProgressInstructions, &SqliteDatabase::OnProgress, this);
   // Opening reads nothing yet; reading the schema finds a file that is no database, or one
-  // locked past the wait, here rather than at the first query.
+  // locked past the wait, here rather than at the first query. In one read transaction, that
+  // read takes the snapshot every later statement reads.
   const BoundedWait wait(watch_, busy + kOwnLimitMargin, "opening the database");
+  if (opening.one_read_transaction) {
+    Check(sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr), "opening the database");
+  }
   Check(sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
         "opening the database");
 }
@@ -154,18 +115,38 @@ const std::vector<std::string>& SqliteDatabase::PrimaryKey(const std::string& ta
   return primary_keys_[id] = std::move(key);
 }
 
-void SqliteDatabase::Register(SqliteRowSet* row_set) {
+void SqliteDatabase::Register(BasicRowSet* row_set) {
   streaming_.push_back(row_set);
 }
 
-void SqliteDatabase::Unregister(SqliteRowSet* row_set) noexcept {
+void SqliteDatabase::Unregister(BasicRowSet* row_set) noexcept {
   streaming_.erase(std::remove(streaming_.begin(), streaming_.end(), row_set), streaming_.end());
 }
 
 void SqliteDatabase::BeforeWrite() {
-  // Buffering unregisters: work on a copy.
-  const std::vector<SqliteRowSet*> streaming = streaming_;
-  for (SqliteRowSet* row_set : streaming) row_set->BufferRemainingRows();
+  // Taking the rows unregisters: work on a copy.
+  const std::vector<BasicRowSet*> streaming = streaming_;
+  for (BasicRowSet* row_set : streaming) row_set->TakeRemainingRows();
+}
+
+void SqliteDatabase::Bind(sqlite3_stmt* statement, std::span<const Value> parameters,
+                          std::string_view sql) {
+  for (std::size_t i = 0; i < parameters.size(); ++i) {
+    Check(BindSqliteValue(statement, static_cast<int>(i + 1), parameters[i]),
+          "binding parameter " + std::to_string(i + 1) + " of: " + std::string(sql));
+  }
+}
+
+long long SqliteDatabase::ExecuteWrite(const std::string& sql, std::span<const Value> parameters) {
+  SqliteStatementPtr statement = Take(sql);
+  if (!sqlite3_stmt_readonly(statement.get())) BeforeWrite();
+  Bind(statement.get(), parameters, sql);
+  int rc = SQLITE_ROW;
+  while (rc == SQLITE_ROW) rc = Step(statement.get());
+  if (rc != SQLITE_DONE) Fail(rc, "running: " + sql);
+  const long long changed = sqlite3_changes64(db_.get());
+  GiveBack(sql, std::move(statement));
+  return changed;
 }
 
 int SqliteDatabase::Step(sqlite3_stmt* statement) {
@@ -191,10 +172,10 @@ void SqliteDatabase::Check(int rc, std::string_view doing) const {
 
 void SqliteDatabase::Fail(int rc, std::string_view doing) const {
   if (rc == SQLITE_INTERRUPT && interrupted_) {
-    ThrowDatabaseError(errnum::kQueryTimeout, "Query timeout expired: " + std::string(doing) +
-                                          " did not end within " +
-                                          std::to_string(EngineLimit(statement_limit_).count()) +
-                                          " seconds (Command Timeout)");
+    ThrowDatabaseError(errnum::kQueryTimeout,
+                       "Query timeout expired: " + std::string(doing) + " did not end within " +
+                           std::to_string(EngineLimit(statement_limit_).count()) +
+                           " seconds (Command Timeout)");
   }
   const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
   const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);

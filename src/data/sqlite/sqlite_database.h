@@ -1,7 +1,8 @@
-// One open SQLite database file, shared by a connection and the row sets opened on it (they keep
-// it alive). It caches prepared statements by their final text, knows the primary keys of the
-// tables, and keeps the static-snapshot promise: before anything writes, every row set still
-// reading from a running statement takes the rest of its rows into its own buffer.
+// One open SQLite database file, shared by a connection, its prepared statements and the row sets
+// opened on it (they keep it alive). It caches prepared statements by their final text, knows
+// the primary keys of the tables, and keeps the static-snapshot promise: before anything writes,
+// every row set still reading from a running statement takes the rest of its rows into its own
+// buffer.
 #pragma once
 
 #include <chrono>
@@ -9,10 +10,12 @@
 #include <list>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "base/value.h"
 #include "base/wait_watch.h"
 
 struct sqlite3;
@@ -20,7 +23,17 @@ struct sqlite3_stmt;
 
 namespace corvane::data {
 
-class SqliteRowSet;
+class BasicRowSet;
+
+// How a database file is opened (the SQLite profile decides).
+struct SqliteOpening {
+  std::filesystem::path file;  // for messages
+  std::string name;            // what sqlite3_open_v2 is given: the path, or a "file:" URI
+  int flags = 0;               // SQLITE_OPEN_...
+  // Every statement reads inside one transaction, begun at the open and held until the close,
+  // so all of them read one snapshot (the file's shared lock or a write-ahead log's read mark).
+  bool one_read_transaction = false;
+};
 
 struct SqliteCloser {
   void operator()(sqlite3* db) const noexcept;
@@ -32,17 +45,12 @@ using SqliteStatementPtr = std::unique_ptr<sqlite3_stmt, SqliteFinalizer>;
 
 class SqliteDatabase {
  public:
-  // Opens an existing file for reading and writing (a missing file fails: nothing is created)
-  // and checks that it is a database, waiting at most `busy_timeout` on a locked file. Each
-  // step of a statement ends within `statement_limit`: SQLite interrupts itself a margin
-  // before it, and `watch` (if any) holds the program to it.
-  // `read_only`: nothing can be written, and no file beside it is created, changed or removed,
-  // in either journal mode: a write-ahead log another writer left is read (without touching its
-  // index) and never checkpointed; a WAL database without one is read as a file that cannot
-  // change. Fails when a write-ahead log is there without its index, which only a writer can
-  // rebuild.
-  SqliteDatabase(const std::filesystem::path& file, std::chrono::milliseconds busy_timeout,
-                 std::chrono::seconds statement_limit, WaitWatch* watch, bool read_only = false);
+  // Opens the file as `opening` says and checks that it is a database, waiting at most
+  // `busy_timeout` on a locked file (the wait is part of a statement: it ends a margin before
+  // `statement_limit`). Each step of a statement ends within `statement_limit`: SQLite
+  // interrupts itself a margin before it, and `watch` (if any) holds the program to it.
+  SqliteDatabase(const SqliteOpening& opening, std::chrono::milliseconds busy_timeout,
+                 std::chrono::seconds statement_limit, WaitWatch* watch);
   SqliteDatabase(const SqliteDatabase&) = delete;
   SqliteDatabase& operator=(const SqliteDatabase&) = delete;
   ~SqliteDatabase();
@@ -64,10 +72,16 @@ class SqliteDatabase {
   const std::vector<std::string>& PrimaryKey(const std::string& table);
 
   // Row sets that still step a running statement register here until they stop.
-  void Register(SqliteRowSet* row_set);
-  void Unregister(SqliteRowSet* row_set) noexcept;
+  void Register(BasicRowSet* row_set);
+  void Unregister(BasicRowSet* row_set) noexcept;
   // Called before every write: the registered row sets buffer the rest of their rows.
   void BeforeWrite();
+
+  // Binds `parameters` to the statement's '?' placeholders in order (sqlite_values.h).
+  void Bind(sqlite3_stmt* statement, std::span<const Value> parameters, std::string_view sql);
+  // Runs `sql` (a statement that changes rows) with `parameters` through the statement cache,
+  // row sets still stepping taken to their end first; returns the number of rows it changed.
+  long long ExecuteWrite(const std::string& sql, std::span<const Value> parameters);
 
   // sqlite3_step under the statement limit; a step the limit ends fails with SQLITE_INTERRUPT,
   // which Fail reports as a query timeout.
@@ -90,7 +104,7 @@ class SqliteDatabase {
   bool closed_ = false;
   std::list<std::pair<std::string, SqliteStatementPtr>> idle_;    // most recently given back first
   std::map<std::string, std::vector<std::string>> primary_keys_;  // by lower-case table name
-  std::vector<SqliteRowSet*> streaming_;
+  std::vector<BasicRowSet*> streaming_;
 };
 
 }  // namespace corvane::data

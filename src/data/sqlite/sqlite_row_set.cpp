@@ -44,15 +44,12 @@ SqliteRowSet::SqliteRowSet(int first_step, std::shared_ptr<SqliteDatabase>&& dat
 }
 
 SqliteRowSet::~SqliteRowSet() {
-  Release();
+  ReleaseEngine();
 }
 
 int SqliteRowSet::FirstStep(SqliteDatabase& database, const std::string& sql,
                             sqlite3_stmt* statement, std::span<const Value> parameters) {
-  for (std::size_t i = 0; i < parameters.size(); ++i) {
-    database.Check(BindSqliteValue(statement, static_cast<int>(i + 1), parameters[i]),
-                   "binding parameter " + std::to_string(i + 1) + " of: " + sql);
-  }
+  database.Bind(statement, parameters, sql);
   return database.Step(statement);
 }
 
@@ -69,11 +66,6 @@ std::vector<ColumnInfo> SqliteRowSet::Describe(sqlite3_stmt* statement) {
 }
 
 bool SqliteRowSet::FetchRow(std::vector<Value>& row) {
-  if (!buffered_.empty()) {
-    row = std::move(buffered_.front());
-    buffered_.pop_front();
-    return true;
-  }
   return statement_ && Step(row);
 }
 
@@ -92,46 +84,17 @@ bool SqliteRowSet::Step(std::vector<Value>& row) {
   return true;
 }
 
-void SqliteRowSet::BufferRemainingRows() {
-  while (statement_) {
-    std::vector<Value> row;
-    if (!Step(row)) break;
-    buffered_.push_back(std::move(row));
-  }
-}
-
 std::vector<std::string> SqliteRowSet::PrimaryKey(const std::string&, const std::string& table) {
   return database_->PrimaryKey(table);
 }
 
 long long SqliteRowSet::WriteRow(const TableWrite& write) {
-  database_->BeforeWrite();
-  std::string sql = "UPDATE " + Quote(write.table) + " SET ";
-  for (std::size_t i = 0; i < write.set.size(); ++i) {
-    sql += (i == 0 ? "" : ", ") + Quote(write.set[i].first) + " = ?";
-  }
-  sql += " WHERE ";
-  for (std::size_t i = 0; i < write.key.size(); ++i) {
-    sql += (i == 0 ? "" : " AND ") + Quote(write.key[i].first) + " = ?";
-  }
-  SqliteStatementPtr statement = database_->Take(sql);
-  int parameter = 0;
-  for (const auto& [name, value] : write.set) {
-    database_->Check(BindSqliteValue(statement.get(), ++parameter, value), "binding " + name);
-  }
-  for (const auto& [name, value] : write.key) {
-    database_->Check(BindSqliteValue(statement.get(), ++parameter, value), "binding " + name);
-  }
-  const int rc = database_->Step(statement.get());
-  if (rc != SQLITE_DONE) database_->Fail(rc, "updating table " + write.table);
-  const long long changed = sqlite3_changes64(database_->handle());
-  database_->GiveBack(sql, std::move(statement));
-  return changed;
+  const UpdateStatement update = UpdateStatementFor(write, Quote);
+  return database_->ExecuteWrite(update.sql, update.parameters);
 }
 
 void SqliteRowSet::Release() noexcept {
   StopStatement();
-  buffered_.clear();
 }
 
 void SqliteRowSet::CheckConnection() const {

@@ -1,14 +1,13 @@
 // A row set over an SQLite query. Rows are stepped lazily, one current row at a time, so a pass
 // over many rows keeps memory flat; when anything is about to write on the connection, the rest
-// of the rows is read into the row set's own buffer first, so the write cannot show up in (or
-// disturb) the iteration.
+// of the rows is read into the row set's own buffer first (TakeRemainingRows), so the write
+// cannot show up in (or disturb) the iteration.
 //
 // The columns are described only after the first step: a statement prepared (or cached) before
 // another client changed a table is compiled again by that step, and its columns may then differ
 // from what the stale form would have reported.
 #pragma once
 
-#include <deque>
 #include <memory>
 #include <span>
 #include <string>
@@ -27,9 +26,6 @@ class SqliteRowSet : public BasicRowSet {
   SqliteRowSet(std::shared_ptr<SqliteDatabase> database, std::string sql,
                SqliteStatementPtr statement, std::span<const Value> parameters);
   ~SqliteRowSet() override;
-
-  // Steps the running statement to its end, keeping the rows, and gives the statement back.
-  void BufferRemainingRows();
 
  protected:
   bool FetchRow(std::vector<Value>& row) override;
@@ -53,7 +49,6 @@ class SqliteRowSet : public BasicRowSet {
   std::string sql_;
   SqliteStatementPtr statement_;  // null once all rows are stepped
   std::vector<SqliteColumnKind> kinds_;
-  std::deque<std::vector<Value>> buffered_;
   int first_step_;  // the result of the first step until Step reads that row; then kStepTaken
   static constexpr int kStepTaken = -1;
 };

@@ -1,6 +1,8 @@
-#include "data/dialect.h"
+#include "data/sql_text.h"
 
 #include <gtest/gtest.h>
+
+#include "data/profiles/profiles.h"
 
 namespace corvane::data {
 namespace {
@@ -86,17 +88,17 @@ TEST(Dialect, QualifiersOutsideTheRuleStayAsWritten) {
   }
 }
 
-TEST(Dialect, EachEngineGetsWhatItNeeds) {
+TEST(Dialect, EachEnginesProfileAdaptsWhatItsEngineNeeds) {
   const char* sql = "SELECT TOP 1 t.* FROM T WHERE d <= '12/9/2026'";
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = true}), sql);
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false}),
-            "SELECT t.* FROM T WHERE d <= '12/9/2026' LIMIT 1");
-  EXPECT_EQ(AdaptQuery(sql, Dialect{.has_top = false, .iso_date_literals = true}),
+  EXPECT_EQ(SqlServerProfile().AdaptQuery(sql), sql);
+  EXPECT_EQ(PostgresProfile().AdaptQuery(sql), "SELECT t.* FROM T WHERE d <= '12/9/2026' LIMIT 1");
+  EXPECT_EQ(PlainOdbcProfile().AdaptQuery(sql), PostgresProfile().AdaptQuery(sql));
+  EXPECT_EQ(SqliteProfile().AdaptQuery(sql),
             "SELECT t.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
-  EXPECT_EQ(
-      AdaptQuery(
-          sql, Dialect{.has_top = false, .iso_date_literals = true, .case_sensitive_names = true}),
-      "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+  for (const EngineProfile* profile : {&MariaDbProfile(), &MySqlProfile()}) {
+    EXPECT_EQ(profile->AdaptQuery(sql),
+              "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+  }
 }
 
 }  // namespace

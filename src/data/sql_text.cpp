@@ -1,4 +1,4 @@
-#include "data/dialect.h"
+#include "data/sql_text.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -300,11 +300,13 @@ std::string QualifiersInDeclaredCase(std::string_view sql) {
   return out;
 }
 
-std::string AdaptQuery(std::string_view sql, const Dialect& dialect) {
-  std::string adapted = dialect.has_top ? std::string(sql) : TopToLimit(sql);
-  if (dialect.iso_date_literals) adapted = UsDateLiteralsToIso(adapted);
-  if (dialect.case_sensitive_names) adapted = QualifiersInDeclaredCase(adapted);
-  return adapted;
+bool IsSelect(std::string_view sql) {
+  for (const Token& token : Tokenize(sql)) {
+    if (token.kind == TokenKind::kBlank || token.kind == TokenKind::kComment) continue;
+    return token.kind == TokenKind::kWord &&
+           EqualsNoCase(sql.substr(token.begin, token.end - token.begin), "SELECT");
+  }
+  return false;
 }
 
 }  // namespace corvane::data

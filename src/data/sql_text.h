@@ -1,20 +1,13 @@
-// Adapting the program's own query texts (written for a server with TOP and US-English dates) to
-// the engine that runs them. Pure text functions, so each rule is tested without a database.
+// Rewrites of the program's own query texts (written for a server with TOP and US-English dates),
+// from which each engine's profile picks what its engine needs, and the one SQL lexer they share:
+// string literals, quoted names and comments are never taken for words. Pure text functions, so
+// each rule is tested without a database.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 namespace corvane::data {
-
-struct Dialect {
-  bool has_top = true;  // SQL Server; the other engines write "LIMIT n" instead
-  // SQLite (dates are ISO text, compared as text) and MariaDB/MySQL (which read no other date
-  // literal): the queries' US-English dates are rewritten to ISO text.
-  bool iso_date_literals = false;
-  // MariaDB/MySQL on Linux: table names and aliases are case-sensitive.
-  bool case_sensitive_names = false;
-};
 
 // "SELECT [DISTINCT|ALL] TOP n rest" -> "SELECT [DISTINCT|ALL] rest LIMIT n" for the statement's
 // leading SELECT; any other text is returned unchanged.
@@ -35,7 +28,8 @@ std::string UsDateLiteralsToIso(std::string_view sql);
 // nothing here.
 std::string QualifiersInDeclaredCase(std::string_view sql);
 
-// The adaptations the dialect needs.
-std::string AdaptQuery(std::string_view sql, const Dialect& dialect);
+// Whether the statement reads rows (its first word is SELECT), as opposed to one that changes
+// them or anything else.
+bool IsSelect(std::string_view sql);
 
 }  // namespace corvane::data
