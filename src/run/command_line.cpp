@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <string>
 
 namespace corvane::run {
@@ -58,6 +59,8 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
         continue;
       case kHeartbeatUrl:
         command.heartbeat_url = optarg;
+        // The strings argv points to are the process's own and writable.
+        std::fill_n(optarg, command.heartbeat_url->size(), '\0');
         continue;
       case kMetricsFile:
         command.metrics_file = optarg;
@@ -93,7 +96,7 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
   return command;
 }
 
-std::string UsageText() {
+Own UsageText() {
   return "Usage: corvane-email-handler [COMMAND] [--fleet] [--heartbeat-url URL] "
          "[--metrics-file PATH]\n"
          "\n"

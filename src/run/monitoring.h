@@ -13,8 +13,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "base/secret_guard.h"
 #include "mail/transport/curl_handle.h"
 
 namespace corvane::run {
@@ -37,7 +37,7 @@ struct RunSummary {
   int exit_status = 0;
   long alerts_sent = 0;
   std::chrono::duration<double> duration{};
-  std::string report;  // the run's one report line, already masked; empty when none
+  GuardedText report;  // the run's one report line; empty when none
   std::chrono::system_clock::time_point ended{};
 };
 
@@ -54,37 +54,42 @@ class Heartbeat {
   // `url` empty: every call does nothing. A URL that is not http:// or https:// with a host is
   // a mistake of its settings, not of the run: Start gives one warning naming `source` (never
   // the URL) and nothing is sent. `ca_file`: CA certificates to verify https with instead of
-  // the system store (empty: the system store). Fails (kMail) when libcurl cannot initialise.
+  // the system store (empty: the system store), read only from a regular file. The URL's
+  // secrets go into `guard`, which masks every body. Fails (kMail) when libcurl cannot
+  // initialise.
   Heartbeat(std::string url, std::string_view source, std::filesystem::path ca_file,
-            std::chrono::seconds limit);
+            std::chrono::seconds limit, SecretGuard& guard);
 
   // Each returns "" or one warning line (with its line end) that names the monitor's host,
   // never the URL's path, query or credentials.
-  std::string Start() noexcept;
+  GuardedText Start() noexcept;
   // Only the first call sends: the run ends once, whoever ends it.
-  std::string Finish(const RunSummary& summary) noexcept;
-
-  // What no report or warning may show: the URL and its keys.
-  std::vector<std::string> Secrets() const;
+  GuardedText Finish(const RunSummary& summary) noexcept;
 
  private:
-  std::string Send(const std::string& path_suffix, const std::string& body) noexcept;
-  std::string Failure(std::string_view why) const;  // the warning line
+  // Hands `guard` what no output may show: the URL, its password and its keys.
+  void GuardSecrets(SecretGuard& guard) const;
+  GuardedText Send(const std::string& path_suffix, const GuardedText& body) noexcept;
+  GuardedText Failure(std::string_view why) const;  // the warning line
 
+  const SecretGuard& guard_;
   std::optional<mail::CurlGlobal> curl_global_;
   CurlUrl url_;
   std::string given_url_;
   std::string host_;      // host[:port], what a warning may name
-  std::string unusable_;  // the warning for a URL that cannot be used
+  GuardedText unusable_;  // the warning for a URL that cannot be used
   std::filesystem::path ca_file_;
   std::chrono::seconds limit_;
   std::atomic<bool> finished_{false};
 };
 
-// Replaces `path` atomically (a hidden temporary file in the same folder, fsync, rename) with
-// the Prometheus text format, mode 0644 so the collector's user can read it. When this run did
-// not end with 0, the last success time is carried over from the file it replaces. Returns ""
-// or one warning line (with its line end); never fails the run. Empty `path`: does nothing.
-std::string WriteMetricsFile(const std::filesystem::path& path, const RunSummary& summary) noexcept;
+// Replaces `path` atomically (a hidden temporary file in the same folder, made mode 0644 so the
+// collector's user can read it, written through `guard`, fsync, rename) with the Prometheus
+// text format. Only nothing or a regular file is replaced: a folder, device, FIFO, socket or
+// link at `path` is left as it is, with a warning. When this run did not end with 0, the last
+// success time is carried over from the file it replaces. Returns "" or one warning line (with
+// its line end); never fails the run. Empty `path`: does nothing.
+GuardedText WriteMetricsFile(const std::filesystem::path& path, const RunSummary& summary,
+                             const SecretGuard& guard) noexcept;
 
 }  // namespace corvane::run

@@ -143,7 +143,7 @@ TEST_F(RunTest, SecondInstanceIsRefusedAndSendsNothing) {
     ASSERT_TRUE(program().WaitUntilLocked());
     const ProcessResult second = program().RunProgram();
     EXPECT_EQ(second.exit_status, 75);
-    EXPECT_EQ(second.err, "Application Already Running\nThis application is already running.\n");
+    EXPECT_EQ(second.err, kStoodDown);
     EXPECT_EQ(second.out, "");
     EXPECT_EQ(OutboxCount(), 0);
 

@@ -5,6 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <map>
@@ -129,12 +130,23 @@ std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
 
 TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   testing::TempDir dir;
+  const SecretGuard guard;
   const auto file = dir / "corvane.prom";
-  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // planted: neither read nor waited on
   const std::chrono::system_clock::time_point day(1'700'000'000s);
-  EXPECT_EQ(WriteMetricsFile(file, {76, 0, 1s, "", day - 60s}), "");
-  EXPECT_EQ(WriteMetricsFile(file, {0, 3, 2.5s, "", day}), "");
-  EXPECT_EQ(WriteMetricsFile(file, {124, 1, 4s, "report", day + 3600s}), "");
+  // Planted where the file goes: neither read, waited on nor replaced.
+  for (const mode_t planted : {mode_t{S_IFIFO | 0600}, mode_t{S_IFCHR | 0600}}) {
+    ASSERT_EQ(mknod(file.c_str(), planted, makedev(1, 3)), 0);
+    EXPECT_THAT(WriteMetricsFile(file, {0, 3, 2.5s, {}, day}, guard).str(), HasSubstr("left as it is"));
+    struct stat left {};
+    ASSERT_EQ(lstat(file.c_str(), &left), 0);
+    EXPECT_EQ(left.st_mode & S_IFMT, planted & S_IFMT);
+    std::filesystem::remove(file);
+  }
+  const mode_t umask_before = umask(077);  // the collector reads it whatever the umask
+  EXPECT_TRUE(WriteMetricsFile(file, {76, 0, 1s, {}, day - 60s}, guard).empty());
+  umask(umask_before);
+  EXPECT_TRUE(WriteMetricsFile(file, {0, 3, 2.5s, {}, day}, guard).empty());
+  EXPECT_TRUE(WriteMetricsFile(file, {124, 1, 4s, Own("report"), day + 3600s}, guard).empty());
   EXPECT_EQ(ParseMetrics(file), (std::map<std::string, double>{
                                     {"corvane_run_end_timestamp_seconds", 1'700'003'600},
                                     {"corvane_run_last_success_timestamp_seconds", 1'700'000'000},
@@ -146,7 +158,7 @@ TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   EXPECT_EQ(info.st_mode & 07777, 0644u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
   const auto missing = dir / "missing" / "corvane.prom";
-  EXPECT_THAT(WriteMetricsFile(missing, {0, 0, 1s, "", day}),
+  EXPECT_THAT(WriteMetricsFile(missing, {0, 0, 1s, {}, day}, guard).str(),
               HasSubstr("warning: metrics file " + missing.string() + " not written"));
 }
 

@@ -26,9 +26,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-constexpr const char* kAlreadyRunning =
-    "Application Already Running\nThis application is already running.\n";
-
 // Two tours ending `today` with open invoices.
 std::string OpenTours(DateTime today) {
   return "INSERT INTO Customer (ID, Name) VALUES (1, 'Hill Country Seniors'),"
@@ -197,7 +194,7 @@ TEST(SingleInstance, FiftyStartedAtOnceRunExactlyOnce) {
       }
       const ProcessResult refused = run->Wait(5s);
       EXPECT_EQ(refused.exit_status, exit_status::kAlreadyRunning) << refused.err;
-      EXPECT_EQ(refused.err, kAlreadyRunning);
+      EXPECT_EQ(refused.err, kStoodDown);
       EXPECT_EQ(refused.out, "");
     }
     ASSERT_NE(winner, nullptr);

@@ -112,7 +112,7 @@ ProcessResult ProgramFolder::RunCommand(const std::vector<std::string>& argument
 
 void ExpectOneLineReport(const ProcessResult& result) {
   const std::string& err = result.err;
-  if (err.empty() || err == "Application Already Running\nThis application is already running.\n") {
+  if (err.empty() || err == kStoodDown) {
     return;
   }
   // A usage error is its one line followed by the usage text.
