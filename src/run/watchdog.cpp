@@ -141,6 +141,7 @@ Outcome Watchdog::Report(const Error& error, int status) {
 void Watchdog::Announce(const Outcome& outcome) {
   // Nowhere left to write to: the exit status still tells.
   (void)report_.Write(outcome.report, Priority::kError);
+  reported_ = true;
   std::function<GuardedText(const Outcome&)> notice;
   {
     const std::lock_guard lock(mutex_);
@@ -168,12 +169,14 @@ void Watchdog::EndRun(const Outcome& outcome) {
     Announce(outcome);  // no thread to spare: tell them here
     ::_exit(outcome.status);
   }
-  // A signal now cuts the notice short; the decision stands.
+  // Once the report line is out, a signal cuts the notice short; the decision stands.
   const auto deadline = steady_clock::now() + kNoticeLimit;
   while (steady_clock::now() < deadline) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
-    if (SignalWithin(std::max(left, std::chrono::milliseconds(1)))) break;
+    if (SignalWithin(std::clamp(left, std::chrono::milliseconds(0), kLookInterval)) && reported_) {
+      break;
+    }
   }
   ::_exit(outcome.status);
 }
@@ -195,7 +198,7 @@ void Watchdog::Loop() {
     if (phase_ == Phase::kConcluded) {
       // The main thread decided and is telling the monitors: a signal ends that at once, and the
       // decided status stands.
-      if (signal != 0 || now >= phase_deadline_) ::_exit(outcome_.status);
+      if ((signal != 0 && reported_) || now >= phase_deadline_) ::_exit(outcome_.status);
       continue;
     }
     std::optional<Outcome> end;

@@ -19,12 +19,14 @@
 //   outcome, exactly as if tearing down had finished: an unanswered QUIT changes neither the
 //   result nor the status. A termination signal still ends the process at once.
 // - Every signal that would end the process is heard (EndingSignals): it ends the run with one
-//   report line and status 128 + its number, the monitors told. Once the run is decided, a
-//   signal cuts telling the monitors short: the process ends at once with the decided status.
+//   report line and status 128 + its number, the monitors told. Once the decider's report line
+//   is out, a signal cuts telling the monitors short: the process ends at once with the decided
+//   status.
 #pragma once
 
 #include <signal.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -122,6 +124,7 @@ class Watchdog final : public WaitWatch {
   WatchedWait wait_;
   std::function<GuardedText(const Outcome&)> notice_;
   Outcome outcome_;                                        // from BeginTeardown or Conclude
+  std::atomic<bool> reported_{false};  // the decider's report line is out: a signal may end it
   std::chrono::steady_clock::time_point phase_deadline_{};  // of tearing down or of the notice
 
   std::thread thread_;  // last: started once everything it reads is in place

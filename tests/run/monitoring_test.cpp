@@ -8,8 +8,10 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <sstream>
+#include <thread>
 
 #include "base/status_codes.h"
 #include "support/child_process.h"
@@ -111,6 +113,62 @@ INSTANTIATE_TEST_SUITE_P(
                      "the run did not end within 10 seconds"},
         MonitoredRun{"SilentMonitor", std::nullopt, false, 0, 0, "", "alerts sent 1\n"}),
     [](const auto& param) { return param.param.name; });
+
+// Standing down is no failure: a second run while the first is going tells the monitor nothing
+// and leaves the metrics file as it is. The first run's URL is not in its command line for
+// other users to read.
+TEST(Monitored, ARunThatStandsDownTellsTheMonitorNothing) {
+  testing::OnOneDay([&](DateTime today) {
+    testing::ScriptedSmtpOptions smtp_options;
+    smtp_options.hold_at = testing::SmtpStep::kMail;  // the first run holds the lock until then
+    testing::ScriptedSmtpServer smtp(smtp_options);
+    testing::HttpRecorder monitor;
+    testing::ProgramFolder program;
+    program.CreateSqliteDatabase(testing::CompanyRowSql(smtp.host_port()) +
+                                 testing::OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+    testing::WriteFile(program / "corvane.prom", "# the last run's\n");
+    testing::ProcessOptions options = program.CronOptions();
+    options.set_env["CORVANE_METRICS_FILE"] = (program / "corvane.prom").string();
+    const std::vector<std::string> argv = {program.executable().string(), "--heartbeat-url",
+                                           monitor.url() + kKey};
+    testing::ChildProcess first(argv, options);
+    ASSERT_TRUE(smtp.WaitUntilHolding(60s));
+    const std::string command_line = testing::ReadFile(
+        std::filesystem::path("/proc") / std::to_string(first.pid()) / "cmdline");
+    EXPECT_THAT(command_line, HasSubstr("--heartbeat-url"));
+    EXPECT_THAT(command_line, Not(HasSubstr("5f1c")));
+
+    const testing::ProcessResult second = testing::Run(argv, options);
+    EXPECT_EQ(second.exit_status, exit_status::kAlreadyRunning);
+    EXPECT_EQ(second.err, testing::kStoodDown);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(monitor.Requests().size(), 1u) << "only the first run's start";
+    EXPECT_EQ(testing::ReadFile(program / "corvane.prom"), "# the last run's\n");
+    smtp.Release();
+    EXPECT_EQ(first.Wait(60s).exit_status, exit_status::kOk);
+    EXPECT_EQ(monitor.Requests().size(), 2u);
+  });
+}
+
+// Once the run is decided, a stop request while a monitor that never answers is told ends the
+// process at once, with the run's own status; the request's limit is not waited out.
+TEST(Monitored, ASignalWhileTheMonitorIsToldEndsTheProcessAtOnce) {
+  testing::HttpRecorder silent(0);
+  testing::ProgramFolder program;
+  program.CreateSqliteDatabase(testing::CompanyRowSql("pickup:outbox"));
+  program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+  testing::ChildProcess run({program.executable().string(), "--heartbeat-url", silent.url() + kKey},
+                            program.CronOptions());
+  const auto asked = std::chrono::steady_clock::now() + testing::kHangLimit;
+  while (silent.Requests().size() < 2 && std::chrono::steady_clock::now() < asked) {
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_EQ(silent.Requests().size(), 2u) << "the final request never came";
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_EQ(run.Stop(SIGTERM), exit_status::kOk);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 4s) << "the 5 s request was waited out";
+}
 
 std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
   const auto result = testing::Run(

@@ -87,12 +87,27 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
   const std::string& how = GetParam();
   LoopbackSocket database;
   ProgramFolder program;
+  const std::string password = how == "PasswordReadableByOthers" ? "PWD=s3cret;" : "";
   program.WriteConfig("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-                          std::to_string(database.port()) + ";Database=fleet;UID=corvane;",
+                          std::to_string(database.port()) + ";Database=fleet;UID=corvane;" +
+                          password,
                       "dispatch@corvanetours.com", "7");
   const fs::path config = program / "config.txt";
+  TempDir elsewhere;
   std::string fix;
-  if (how == "GroupWritable") {
+  if (how == "PasswordReadableByOthers") {
+    fs::permissions(config, fs::perms::others_read, fs::perm_options::add);
+    fix = "holds the database password and others can read it (mode 0644). Fix: chmod 600 " +
+          config.string();
+  } else if (how == "LinkToAFolderOthersCanWrite") {
+    // As the package links it to /etc: the target's folder is held to the rule too.
+    fs::rename(config, elsewhere / "config.txt");
+    fs::create_symlink(elsewhere / "config.txt", config);
+    fs::permissions(elsewhere.path(), fs::perms::all);
+    fix = "the folder on the way to config.txt " + elsewhere.path().string() +
+          " can be changed by others (mode 0777); they could send the database password "
+          "anywhere. Fix: chmod go-w " + elsewhere.path().string();
+  } else if (how == "GroupWritable") {
     fs::permissions(config, fs::perms::group_write, fs::perm_options::add);
     fix = "chmod go-w " + config.string();
   } else if (how == "WorldWritable") {
@@ -125,7 +140,8 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
 INSTANTIATE_TEST_SUITE_P(ConfigAndFolder, UnsafeSettings,
                          ::testing::Values("GroupWritable", "WorldWritable", "OwnedByAnotherUser",
                                            "FolderWorldWritable", "ProgramWorldWritable",
-                                           "ProgramOwnedByAnotherUser"),
+                                           "ProgramOwnedByAnotherUser", "PasswordReadableByOthers",
+                                           "LinkToAFolderOthersCanWrite"),
                          [](const auto& param) { return param.param; });
 
 // Another local user, woken by each file event in the folder, tries to open config.txt and the
