@@ -8,7 +8,11 @@
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "base/file_descriptor.h"
 #include "base/output.h"
@@ -107,6 +111,31 @@ TEST(Output, GivesEachLineItsPriorityOnlyOnTheJournal) {
   EXPECT_TRUE(journal.Write("warning s3cret!\n<3>forged\n", Priority::kWarning));
   EXPECT_EQ(testing::ReadFile(path),
             "<3>as it is ****\nPWD=****\nnext\n<3>report\n<4>warning ****\n<4><3>forged\n");
+}
+
+// Nothing in the program writes to a descriptor but the one door, and the mail it delivers: a
+// new door written without base/output.h is caught here.
+TEST(Output, IsTheOnlyDoorInTheSource) {
+  const std::regex door(
+      R"(std::(cout|cerr|clog)|[^n]printf\(|\b(puts|fputs|fwrite|perror|write|writev|send)\(|)"
+      R"(STD(ERR|OUT)_FILENO|ofstream)");
+  const std::set<std::string> allowed = {
+      "base/output.cpp",                      // the door itself
+      "run/main.cpp",                         // makes the doors of standard error and output
+      "mail/transport/pickup_transport.cpp",  // the mail it delivers into a pickup folder
+  };
+  const std::filesystem::path src = std::filesystem::path(CORVANE_SOURCE_DIR) / "src";
+  std::vector<std::string> doors;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(src)) {
+    const std::string name = entry.path().lexically_relative(src).string();
+    if (!entry.is_regular_file() || allowed.contains(name)) continue;
+    const std::string text = testing::ReadFile(entry.path());
+    for (auto at = std::sregex_iterator(text.begin(), text.end(), door);
+         at != std::sregex_iterator(); ++at) {
+      doors.push_back(name + ": " + at->str());
+    }
+  }
+  EXPECT_EQ(doors, std::vector<std::string>{});
 }
 
 }  // namespace
