@@ -36,7 +36,8 @@ std::string PercentDecoded(std::string_view encoded, bool& complete) {
   complete = true;
   std::string out;
   for (std::size_t i = 0; i < encoded.size(); ++i) {
-    const int high = encoded[i] == '%' && i + 2 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
+    const int high =
+        encoded[i] == '%' && i + 2 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
     const int low = high >= 0 ? HexDigitValue(encoded[i + 2]) : -1;
     if (low < 0) {
       complete = complete && encoded[i] != '%';

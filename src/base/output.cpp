@@ -36,7 +36,8 @@ bool IsJournal(int fd) {
 
 }  // namespace
 
-Output::Output(int fd, const SecretGuard& guard) : fd_(fd), guard_(guard), journal_(IsJournal(fd)) {}
+Output::Output(int fd, const SecretGuard& guard)
+    : fd_(fd), guard_(guard), journal_(IsJournal(fd)) {}
 
 bool Output::Write(std::string_view outside, Priority priority) const {
   // Line by line: a value that runs to the end of its text (an unclosed quote) is masked to the

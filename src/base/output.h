@@ -2,7 +2,7 @@
 // file of its own (the metrics file) passes an Output, and so the run's SecretGuard. Text for
 // outputs that are no descriptor (a monitor's request body, a test message's body) passes the
 // same guard as GuardedText. Nothing else in the program writes to a descriptor but the mail
-// it delivers (tests/run/one_door_test.cpp holds the program to that).
+// it delivers (tests/run/report_test.cpp holds the program to that).
 #pragma once
 
 #include <string_view>

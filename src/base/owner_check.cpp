@@ -51,8 +51,7 @@ void CheckWayToFile(const std::filesystem::path& path, std::string_view what,
     struct stat info {};
     if (::lstat(folder.c_str(), &info) != 0) return false;
     const bool sticky_root = info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0;
-    CheckOnlyRunnerControls(info, folder, folder_what, harm,
-                            sticky_root ? 0 : (S_IWGRP | S_IWOTH));
+    CheckOnlyRunnerControls(info, folder, folder_what, harm, sticky_root ? 0 : (S_IWGRP | S_IWOTH));
     return true;
   };
   std::deque<fs::path> left;

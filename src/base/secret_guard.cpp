@@ -124,7 +124,8 @@ GuardedText SecretGuard::Mask(std::string_view text) const {
   // so what stays of the text holds no piece of a secret either.
   std::vector<bool> covered(out.size(), false);
   for (std::size_t i = 0; i + kPiece <= out.size(); ++i) {
-    if (pieces_.contains(PieceAt(out, i))) std::fill_n(covered.begin() + static_cast<long>(i), kPiece, true);
+    if (pieces_.contains(PieceAt(out, i)))
+      std::fill_n(covered.begin() + static_cast<long>(i), kPiece, true);
   }
   std::string masked;
   masked.reserve(out.size());

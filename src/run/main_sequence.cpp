@@ -94,10 +94,10 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
   if (surroundings.after_guard) surroundings.after_guard(going_on);
   if (!going_on) {
     // Standing down is no failure: one line with the title and the text of the message.
-    (void)surroundings.report.Write(GuardedText(Own(kProgramName)) +
-                                        Own(": Application Already Running: This application "
-                                            "is already running.\n"),
-                                    Priority::kNotice);
+    (void)surroundings.report.Write(
+        GuardedText(Own(kProgramName)) + Own(": Application Already Running: This application "
+                                             "is already running.\n"),
+        Priority::kNotice);
     EndProcess(exit_status::kAlreadyRunning);
   }
 
@@ -182,8 +182,8 @@ int RunProcess(const Command& command, SecretGuard& secrets, const Output& repor
       mail::MailOptions options = mail::MailOptions::FromEnvironment();
       options.watch = &*watchdog;
       mail.emplace(executable.parent_path(), std::move(options));
-      const Surroundings surroundings{executable, executable.parent_path(), clock, *mail, report,
-                                      out,        &alerts,                  after_guard};
+      const Surroundings surroundings{
+          executable, executable.parent_path(), clock, *mail, report, out, &alerts, after_guard};
       return Dispatch(command, surroundings, state);
     });
     trace.Stage("closing the database and the mail server's connection");

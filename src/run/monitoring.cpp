@@ -209,8 +209,8 @@ std::string ReplaceFile(const fs::path& path, const GuardedText& text, const Sec
   // The umask may have taken the bits the collector's user reads with; giving them back only
   // ever widens to the documented mode.
   struct stat info {};
-  if (::fstat(file.get(), &info) != 0 || ((info.st_mode & 0777) != 0644 &&
-                                          ::fchmod(file.get(), 0644) != 0)) {
+  if (::fstat(file.get(), &info) != 0 ||
+      ((info.st_mode & 0777) != 0644 && ::fchmod(file.get(), 0644) != 0)) {
     return fail("cannot set the mode of");
   }
   if (!Output(file.get(), guard).Write(text)) return fail("cannot write");

@@ -132,7 +132,8 @@ void ReadConfig(const std::filesystem::path& program_folder,
                           "change what runs with the database password", kOthersWrite);
   const std::filesystem::path path = program_folder / "config.txt";
   struct stat file {};
-  const std::vector<std::string> items = ReadSequentialItems(ReadWholeFile(path, file), kConfigItems);
+  const std::vector<std::string> items =
+      ReadSequentialItems(ReadWholeFile(path, file), kConfigItems);
   // A password written in it is for the runner's eyes only (msmtp refuses such a file too).
   const data::ConnectionString parts = data::ConnectionString::Parse(items[2]);
   if ((parts.Find("PWD") || parts.Find("Password")) && (file.st_mode & (S_IRGRP | S_IROTH)) != 0) {

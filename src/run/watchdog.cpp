@@ -6,8 +6,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "base/error.h"
@@ -24,9 +24,9 @@ constexpr std::chrono::milliseconds kLookInterval{200};
 
 [[noreturn]] void ThrowCannotStart(const std::string& what) {
   const int error = errno;
-  throw Error(ErrorKind::kSystem, ForeignCode::System(error),
-              "System error: the run's watchdog cannot start: " + what + ": " +
-                  std::strerror(error));
+  throw Error(
+      ErrorKind::kSystem, ForeignCode::System(error),
+      "System error: the run's watchdog cannot start: " + what + ": " + std::strerror(error));
 }
 
 std::string SignalName(int signal) {
@@ -203,10 +203,10 @@ void Watchdog::Loop() {
     }
     std::optional<Outcome> end;
     if (signal != 0) {
-      Outcome stopped = Report(Error(ErrorKind::kSystem, errnum::kUserInterrupt,
-                                     "User interrupt occurred: the run was stopped by " +
-                                         SignalName(signal)),
-                               exit_status::kSignalBase + signal);
+      Outcome stopped =
+          Report(Error(ErrorKind::kSystem, errnum::kUserInterrupt,
+                       "User interrupt occurred: the run was stopped by " + SignalName(signal)),
+                 exit_status::kSignalBase + signal);
       // While tearing down, a failure already known is the one to report.
       const bool failed = phase_ == Phase::kTearingDown && outcome_.status != exit_status::kOk;
       end = failed ? outcome_ : std::move(stopped);

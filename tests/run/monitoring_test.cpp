@@ -134,8 +134,8 @@ TEST(Monitored, ARunThatStandsDownTellsTheMonitorNothing) {
                                            monitor.url() + kKey};
     testing::ChildProcess first(argv, options);
     ASSERT_TRUE(smtp.WaitUntilHolding(60s));
-    const std::string command_line = testing::ReadFile(
-        std::filesystem::path("/proc") / std::to_string(first.pid()) / "cmdline");
+    const std::string command_line =
+        testing::ReadFile(std::filesystem::path("/proc") / std::to_string(first.pid()) / "cmdline");
     EXPECT_THAT(command_line, HasSubstr("--heartbeat-url"));
     EXPECT_THAT(command_line, Not(HasSubstr("5f1c")));
 
@@ -194,7 +194,8 @@ TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   // Planted where the file goes: neither read, waited on nor replaced.
   for (const mode_t planted : {mode_t{S_IFIFO | 0600}, mode_t{S_IFCHR | 0600}}) {
     ASSERT_EQ(mknod(file.c_str(), planted, makedev(1, 3)), 0);
-    EXPECT_THAT(WriteMetricsFile(file, {0, 3, 2.5s, {}, day}, guard).str(), HasSubstr("left as it is"));
+    EXPECT_THAT(WriteMetricsFile(file, {0, 3, 2.5s, {}, day}, guard).str(),
+                HasSubstr("left as it is"));
     struct stat left {};
     ASSERT_EQ(lstat(file.c_str(), &left), 0);
     EXPECT_EQ(left.st_mode & S_IFMT, planted & S_IFMT);

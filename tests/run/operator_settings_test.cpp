@@ -1,9 +1,9 @@
 // Settings as operators write them (several recipients, display names, values padded by
 // fixed-width columns) work end to end; settings that someone other than their owner could
 // change are refused before anything is connected; the shipped service unit is sandboxed.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <fcntl.h>
 #include <poll.h>
 #include <pwd.h>
 #include <sys/inotify.h>
@@ -88,10 +88,10 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
   LoopbackSocket database;
   ProgramFolder program;
   const std::string password = how == "PasswordReadableByOthers" ? "PWD=s3cret;" : "";
-  program.WriteConfig("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-                          std::to_string(database.port()) + ";Database=fleet;UID=corvane;" +
-                          password,
-                      "dispatch@corvanetours.com", "7");
+  program.WriteConfig(
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(database.port()) +
+          ";Database=fleet;UID=corvane;" + password,
+      "dispatch@corvanetours.com", "7");
   const fs::path config = program / "config.txt";
   TempDir elsewhere;
   std::string fix;
@@ -106,7 +106,8 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
     fs::permissions(elsewhere.path(), fs::perms::all);
     fix = "the folder on the way to config.txt " + elsewhere.path().string() +
           " can be changed by others (mode 0777); they could send the database password "
-          "anywhere. Fix: chmod go-w " + elsewhere.path().string();
+          "anywhere. Fix: chmod go-w " +
+          elsewhere.path().string();
   } else if (how == "GroupWritable") {
     fs::permissions(config, fs::perms::group_write, fs::perm_options::add);
     fix = "chmod go-w " + config.string();

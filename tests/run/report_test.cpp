@@ -85,9 +85,9 @@ TEST(SecretGuard, AShortOrAmbiguousSecretIsMaskedWhereItsGrammarPutsIt) {
   EXPECT_EQ(run.Mask("sending through smtp:Zq7@127.0.0.1:2525 failed; PWD=q"),
             "sending through smtp:****@127.0.0.1:2525 failed; PWD=****");
   EXPECT_EQ(run.Mask("connecting to the database for Zq7"), "connecting to the database for Zq7");
-  EXPECT_EQ(run.guard.ShortSecrets(),
-            (std::vector<std::string>{"the database password",
-                                      "the mail server's user or password"}));
+  EXPECT_EQ(
+      run.guard.ShortSecrets(),
+      (std::vector<std::string>{"the database password", "the mail server's user or password"}));
   const RunGuard longer("q", "smtp:Zq7SECRETA1@127.0.0.1:2525");
   EXPECT_EQ(longer.Mask("user Zq7SECRETA1 and " + Base64("Zq7SECRETA1")), "user **** and ****");
 }

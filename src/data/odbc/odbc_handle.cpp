@@ -66,9 +66,9 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
   const std::string description = "ODBC error while " + std::string(doing) + ": " + records;
   // The driver's SQLSTATE is what names the failure; its native code is in the description.
   if (state_of_first.empty()) ThrowDatabaseError(errnum::kProviderError, description);
-  ThrowDatabaseError(ForeignCode{"SQLSTATE " + state_of_first,
-                                 number != 0 ? number : errnum::kProviderError},
-                     description);
+  ThrowDatabaseError(
+      ForeignCode{"SQLSTATE " + state_of_first, number != 0 ? number : errnum::kProviderError},
+      description);
 }
 
 std::vector<SQLWCHAR> ToOdbcText(std::string_view utf8) {

@@ -43,8 +43,8 @@ struct ServerAddress {
 // "smtp://u:p@h", "smtp:/u:p@h", "smtp:u:p@h", "smtp//u:p@h" and "u:p@h:25" all carry password
 // "p". A pickup folder carries none.
 struct WrittenCredentials {
-  bool present = false;      // the text has a user part
-  bool scheme_slip = false;  // "smtp" or "smtps" written without "://" before it
+  bool present = false;       // the text has a user part
+  bool scheme_slip = false;   // "smtp" or "smtps" written without "://" before it
   std::string_view userinfo;  // the whole user part
   std::string_view user;
   std::string_view password;  // empty: none

@@ -293,8 +293,8 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
     if (left.count() <= 0) {
       ThrowMailFailure(CurlCode(CURLE_OPERATION_TIMEDOUT), "checking " + server_.Describe() +
-                                                     " failed: no reply to " + command +
-                                                     " within the time limit");
+                                                               " failed: no reply to " + command +
+                                                               " within the time limit");
     }
     pollfd fd{socket, events, 0};
     ::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
@@ -327,9 +327,9 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
     }
     if (code != CURLE_OK) Fail(h, code);
     if (n == 0) {
-      ThrowMailFailure(CurlCode(CURLE_RECV_ERROR), "checking " + server_.Describe() +
-                                             " failed: the server closed the connection after " +
-                                             command);
+      ThrowMailFailure(CurlCode(CURLE_RECV_ERROR),
+                       "checking " + server_.Describe() +
+                           " failed: the server closed the connection after " + command);
     }
     reply.append(buffer, n);
     if (reply.size() > 64 * 1024) break;
@@ -346,9 +346,9 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
   }
   last_reply_ = joined;
   if (joined.empty() || joined[0] != '2') {
-    ThrowMailFailure(CurlCode(CURLE_WEIRD_SERVER_REPLY), "checking " + server_.Describe() +
-                                                   " failed: " + command +
-                                                   " was refused; server said: " + Quoted(joined));
+    ThrowMailFailure(CurlCode(CURLE_WEIRD_SERVER_REPLY),
+                     "checking " + server_.Describe() + " failed: " + command +
+                         " was refused; server said: " + Quoted(joined));
   }
   return joined;
 }
@@ -426,9 +426,9 @@ void SmtpTransport::Fail(CURL* handle, CURLcode code) {
     // The last reply answered an earlier step: name the one that went unanswered instead.
     const bool connecting = step_ == kGreeting || step_ == kTlsHandshake || step_ == kEhlo;
     const auto limit = connecting ? std::min(connect_timeout_, limit_) : limit_;
-    std::string text = "sending through " + server_.Describe() + " failed: " +
-                       kSteps[step_].missing + " within " + std::to_string(limit.count()) +
-                       " seconds";
+    std::string text = "sending through " + server_.Describe() +
+                       " failed: " + kSteps[step_].missing + " within " +
+                       std::to_string(limit.count()) + " seconds";
     if (error_buffer_[0] != '\0') text += ": " + std::string(error_buffer_);
     ThrowMailFailure(CurlCode(code), std::move(text));
   }

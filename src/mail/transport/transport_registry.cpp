@@ -23,8 +23,8 @@ class PreviewTransport final : public MailTransport {
 
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions&) override {
-    std::string text = "== message " + std::to_string(++counter_) + ": MAIL FROM:<" +
-                       envelope.from + ">";
+    std::string text =
+        "== message " + std::to_string(++counter_) + ": MAIL FROM:<" + envelope.from + ">";
     for (const std::string& recipient : envelope.recipients) text += " RCPT TO:<" + recipient + ">";
     // SendMsg always asks for 7-bit, which every server takes; shown decoded, as read.
     text += " ==\n" + ReadableMessage(message.seven_bit);
