@@ -345,11 +345,7 @@ GuardedText Heartbeat::Send(const std::string& path_suffix, const GuardedText& g
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!ca_file_.empty()) {
-      const std::string pem = mail::ReadCaFile(ca_file_);
-      curl_blob blob{const_cast<char*>(pem.data()), pem.size(), CURL_BLOB_COPY};
-      set(CURLOPT_CAINFO_BLOB, &blob);
-    }
+    if (!ca_file_.empty()) mail::SetCaCertificates(h, mail::ReadCaFile(ca_file_));
     set(CURLOPT_TIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_USERAGENT, kProgramName.data());

@@ -181,7 +181,10 @@ void GuardSecrets(std::string_view server_text, SecretGuard& guard) {
   for (const std::string_view part : SecretParts(server_text)) {
     guard.AddSecret(part, "the mail server's user or password");
   }
-  guard.AddShownAs(server_text, ShownServerText(server_text));
+  // Padded as a fixed-width column holds it, and trimmed as the program reads it.
+  for (const std::string_view text : {server_text, TrimBlanks(server_text)}) {
+    guard.AddShownAs(text, ShownServerText(text));
+  }
   const WrittenCredentials written = FindCredentials(server_text);
   if (!written.password.empty()) {
     bool complete = true;
