@@ -27,19 +27,20 @@ if(NOT "$ENV{DESTDIR}" STREQUAL "")
   return()
 endif()
 
-if(NOT EXISTS "${folder}/config.txt")
-  file(COPY_FILE "${folder}/examples/config.txt.example" "${folder}/config.txt")
-  # The settings file names the database: readable by its owner only.
-  file(CHMOD "${folder}/config.txt" FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
-  message(STATUS "Installing: ${folder}/config.txt (example settings)")
-endif()
-
+# The settings file names the database and may hold its password; the lock file decides whether
+# a run may start. Both are born owner-only: install(1) creates them with mode 600 (O_EXCL), so
+# nobody else can open them in a moment between making and narrowing (a descriptor opened then
+# would be kept). CMake's own file(COPY_FILE|TOUCH|INSTALL) make a file 0644 or 0666 first.
+function(corvane_make_owner_only source destination)
+  if(NOT EXISTS "${destination}")
+    execute_process(COMMAND install -m 600 "${source}" "${destination}" COMMAND_ERROR_IS_FATAL ANY)
+    message(STATUS "Installing: ${destination}")
+  endif()
+endfunction()
+corvane_make_owner_only("${folder}/examples/config.txt.example" "${folder}/config.txt")
 # The single-instance lock: the account that runs the program must own it (chown), as it
 # cannot make files in a folder root owns.
-if(NOT EXISTS "${folder}/corvane-email-handler.lock")
-  file(TOUCH "${folder}/corvane-email-handler.lock")
-  file(CHMOD "${folder}/corvane-email-handler.lock" FILE_PERMISSIONS OWNER_READ OWNER_WRITE)
-endif()
+corvane_make_owner_only(/dev/null "${folder}/corvane-email-handler.lock")
 
 file(MAKE_DIRECTORY "${folder}/outbox")
 

@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 seconds=${1:-30}
 build=$root/build-fuzz
-targets=(settings_reader text_form composer connection_string address_list)
+targets=(settings_reader text_form composer connection_string address_list secret_guard)
 
 scripts/install-deps.sh
 

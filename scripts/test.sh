@@ -94,6 +94,8 @@ package_check() {
   grep -Eq '^-rwxr-xr-x root/root .* \./opt/corvane-email-handler/corvane-email-handler$' <<<"$files"
   grep -q ' ./opt/corvane-email-handler/config.txt -> /etc/corvane-email-handler/config.txt$' <<<"$files"
   grep -q ' ./usr/bin/corvane-email-handler -> /opt/corvane-email-handler/corvane-email-handler$' <<<"$files"
+  # Owner-only from the moment dpkg unpacks it, before postinst hands it to corvane.
+  grep -Eq '^-rw------- root/root .* \./etc/corvane-email-handler/config\.txt$' <<<"$files"
   dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./conffiles | grep -qx /etc/corvane-email-handler/config.txt
   # Root's files, none that others may change, in the package's own places only; no database,
   # lock file or mail folder.

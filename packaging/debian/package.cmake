@@ -15,9 +15,10 @@ set(deb_args COMPONENT deb EXCLUDE_FROM_ALL)
 
 install(TARGETS corvane-email-handler RUNTIME DESTINATION ${deb_folder} ${deb_args})
 install(FILES ${CORVANE_SQL_FILES} DESTINATION ${deb_folder}/sql ${deb_args})
-# Holds no secret as shipped; postinst makes it corvane's, mode 0600 (dpkg-statoverride).
+# Mode 0600 in the archive itself, so dpkg unpacks it owner-only; postinst then makes it
+# corvane's (dpkg-statoverride), where the administrator writes the password into it.
 install(FILES packaging/config.txt.example DESTINATION etc/${deb_name} RENAME config.txt
-        ${deb_args})
+        PERMISSIONS OWNER_READ OWNER_WRITE ${deb_args})
 # The unit's paths are the package's: its source already names /opt/corvane-email-handler.
 install(FILES packaging/corvane-email-handler.service packaging/corvane-email-handler.timer
         DESTINATION lib/systemd/system ${deb_args})

@@ -32,4 +32,22 @@ std::string_view TrimBlanksAndLineEnds(std::string_view text) {
   return text;
 }
 
+std::string PercentDecoded(std::string_view encoded, bool& complete) {
+  complete = true;
+  std::string out;
+  for (std::size_t i = 0; i < encoded.size(); ++i) {
+    const int high =
+        encoded[i] == '%' && i + 2 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
+    const int low = high >= 0 ? HexDigitValue(encoded[i + 2]) : -1;
+    if (low < 0) {
+      complete = complete && encoded[i] != '%';
+      out += encoded[i];
+      continue;
+    }
+    out += static_cast<char>(high * 16 + low);
+    i += 2;
+  }
+  return out;
+}
+
 }  // namespace corvane

@@ -50,4 +50,8 @@ std::string_view TrimBlanks(std::string_view text);
 // Without blanks and line ends at either end.
 std::string_view TrimBlanksAndLineEnds(std::string_view text);
 
+// `encoded` with each %XX undone; a '%' not followed by two hex digits stays as it is and
+// makes `complete` false.
+std::string PercentDecoded(std::string_view encoded, bool& complete);
+
 }  // namespace corvane

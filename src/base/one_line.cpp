@@ -50,4 +50,25 @@ std::string OneLineText(std::string_view text, Tabs tabs) {
   return out;
 }
 
+std::string Quoted(std::string_view text) {
+  std::string out = "\"";
+  for (const char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    if (ch == '\r') {
+      out += "\\r";
+    } else if (ch == '\n') {
+      out += "\\n";
+    } else if (ch == '"' || ch == '\\') {
+      out += '\\';
+      out += ch;
+    } else if (b < 0x20 || b > 0x7E) {
+      AppendEscape(out, "\\x%02X", b);
+    } else {
+      out += ch;
+    }
+  }
+  out += '"';
+  return out;
+}
+
 }  // namespace corvane

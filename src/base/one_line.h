@@ -18,4 +18,9 @@ enum class Tabs {
 // \u00NN. Nothing is trimmed.
 std::string OneLineText(std::string_view text, Tabs tabs = Tabs::kBlank);
 
+// `text` in double quotes with CR and LF as \r and \n, quotes and backslashes escaped, and every
+// other control character or byte above 0x7E as \xNN, as refused input and a server's reply are
+// quoted in a report.
+std::string Quoted(std::string_view text);
+
 }  // namespace corvane

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <deque>
 
 #include "base/error.h"
 
@@ -44,6 +45,51 @@ void CheckOnlyRunnerControls(const struct stat& info, const std::filesystem::pat
                 subject + (opening ? " can be opened" : " can be changed") + " by others (mode " +
                     mode + "); they could " + std::string(harm) +
                     (opening ? ". Fix: chmod go-rwx " : ". Fix: chmod go-w ") + path.string());
+  }
+}
+
+void CheckWayToFile(const std::filesystem::path& path, std::string_view what,
+                    std::string_view harm) {
+  namespace fs = std::filesystem;
+  constexpr int kMostLinks = 40;  // as the kernel's own limit: a loop ends here
+  const std::string folder_what = "the folder on the way to " + std::string(what);
+  const auto check_folder = [&](const fs::path& folder) {
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) return false;
+    const bool sticky_root = info.st_uid == 0 && (info.st_mode & S_ISVTX) != 0;
+    CheckOnlyRunnerControls(info, folder, folder_what, harm, sticky_root ? 0 : (S_IWGRP | S_IWOTH));
+    return true;
+  };
+  std::deque<fs::path> left;
+  for (const fs::path& part : fs::absolute(path).relative_path()) left.push_back(part);
+  fs::path reached = "/";
+  if (!check_folder(reached)) return;
+  int links = 0;
+  while (!left.empty()) {
+    const fs::path part = left.front();
+    left.pop_front();
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      reached = reached.parent_path();  // checked on the way down already
+      continue;
+    }
+    const fs::path next = reached / part;
+    struct stat info {};
+    if (::lstat(next.c_str(), &info) != 0) return;
+    if (S_ISLNK(info.st_mode)) {
+      CheckOnlyRunnerControls(info, next, "the link on the way to " + std::string(what), harm, 0);
+      std::error_code error;
+      const fs::path target = fs::read_symlink(next, error);
+      if (error || ++links > kMostLinks) return;
+      const fs::path relative = target.relative_path();
+      std::deque<fs::path> parts(relative.begin(), relative.end());
+      left.insert(left.begin(), parts.begin(), parts.end());  // the target's parts come first
+      if (target.is_absolute()) reached = "/";
+      continue;
+    }
+    if (!S_ISDIR(info.st_mode)) return;  // the file itself: the caller checks what it opened
+    if (!check_folder(next)) return;
+    reached = next;
   }
 }
 

@@ -23,4 +23,14 @@ std::string UserName(uid_t uid);
 void CheckOnlyRunnerControls(const struct stat& info, const std::filesystem::path& path,
                              std::string_view what, std::string_view harm, mode_t forbidden);
 
+// The same rule along the whole way to `path`, as ssh holds its key files: every folder from /
+// to the file `path` finally names, links followed (the folders a link leads through too), may
+// be changed by nobody but the runner or root (S_IWGRP | S_IWOTH), and each link belongs to one
+// of them. A folder root owns with the sticky bit (/tmp) is fine: nobody else can replace what
+// it holds. The file itself is not looked at: check the descriptor that was opened. Fails
+// (kUnsafe) as CheckOnlyRunnerControls does, naming the folder or link; a part that is not
+// there ends the walk quietly (opening the file reports it).
+void CheckWayToFile(const std::filesystem::path& path, std::string_view what,
+                    std::string_view harm);
+
 }  // namespace corvane

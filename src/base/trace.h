@@ -7,13 +7,16 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
+
+#include "base/guarded_text.h"
 
 namespace corvane {
 
 class RunTrace {
  public:
-  // A new stage; forgets the row of the previous one.
-  void Stage(std::string_view name) {
+  // A new stage; forgets the row of the previous one. Its name is the program's own words.
+  void Stage(Own name) {
     const std::lock_guard lock(mutex_);
     stage_ = name;
     row_.clear();
@@ -28,7 +31,7 @@ class RunTrace {
     row_.clear();
   }
 
-  std::string stage() const {
+  Own stage() const {
     const std::lock_guard lock(mutex_);
     return stage_;
   }
@@ -36,16 +39,21 @@ class RunTrace {
     const std::lock_guard lock(mutex_);
     return row_;
   }
+  // The stage and the row, read together.
+  std::pair<Own, std::string> Place() const {
+    const std::lock_guard lock(mutex_);
+    return {stage_, row_};
+  }
   // "CheckTourDrops, row TourID 17", or "" before the first stage.
   std::string Describe() const {
     const std::lock_guard lock(mutex_);
-    if (row_.empty()) return stage_;
-    return stage_ + ", row " + row_;
+    if (row_.empty()) return std::string(stage_.text());
+    return std::string(stage_.text()) + ", row " + row_;
   }
 
  private:
   mutable std::mutex mutex_;
-  std::string stage_;
+  Own stage_{""};
   std::string row_;
 };
 

@@ -5,14 +5,19 @@
 
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "base/error.h"
 
 namespace corvane::data {
 
-// Throws a kDatabase Error with this number and description.
+// Throws a kDatabase Error with this classic number and description.
 [[noreturn]] inline void ThrowDatabaseError(long number, const std::string& description) {
   throw Error(ErrorKind::kDatabase, number, description);
+}
+// Throws a kDatabase Error with the engine's own code ("SQLite 14", "SQLSTATE 08001").
+[[noreturn]] inline void ThrowDatabaseError(ForeignCode code, const std::string& description) {
+  throw Error(ErrorKind::kDatabase, std::move(code), description);
 }
 // "Row cannot be located for updating" (kRowCannotBeLocated) with the reason appended.
 [[noreturn]] inline void ThrowRowCannotBeLocated(std::string_view reason) {

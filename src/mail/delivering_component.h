@@ -4,7 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,7 +53,7 @@ class DeliveringMailComponent final : public MailComponent {
   std::unique_ptr<MailMessage> Create() override;
 
   // Operator commands. A dry run: from now on messages are shown on `out`, never delivered.
-  void PreviewInstead(std::ostream& out) { transports_.PreviewInstead(out); }
+  void PreviewInstead(const Output& out) { transports_.PreviewInstead(out); }
   // What the last message's delivery ended with: the server's reply, or the file written.
   const std::string& last_reply() const { return transports_.last_reply(); }
   // Whether `server` would take mail from each envelope's sender to its recipients, sending

@@ -4,6 +4,9 @@
 #include <string>
 #include <string_view>
 
+#include "base/error.h"
+#include "base/one_line.h"  // Quoted: how refused input and a server's reply are shown
+
 namespace corvane::mail {
 
 // Input the component will not use (an address that is not a mailbox, a header text with a
@@ -11,12 +14,11 @@ namespace corvane::mail {
 // `what` names the input ("recipient address"), `why` says what is wrong with it.
 [[noreturn]] void ThrowRefused(std::string_view what, std::string_view why);
 
-// A failed delivery; `number` is the native code (curl code, errno), `description` carries the
-// native message and the server's reply.
-[[noreturn]] void ThrowMailFailure(long number, std::string description);
+// A failed delivery; `code` is libcurl's (CurlCode) or the system's (ForeignCode::System),
+// `description` carries the native message and the server's reply.
+[[noreturn]] void ThrowMailFailure(ForeignCode code, std::string description);
 
-// `text` in double quotes with control characters and bytes above 0x7E shown as escapes, so
-// an error report never carries a raw line break from refused input.
-std::string Quoted(std::string_view text);
+// libcurl's code as the report shows it: "curl 7".
+ForeignCode CurlCode(long code);
 
 }  // namespace corvane::mail

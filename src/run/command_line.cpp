@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <string>
 
 #include "run/monitor_conventions.h"
@@ -67,6 +68,8 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
         continue;
       case kHeartbeatUrl:
         command.heartbeat_url = optarg;
+        // The strings argv points to are the process's own and writable.
+        std::fill_n(optarg, command.heartbeat_url->size(), '\0');
         continue;
       case kMetricsFile:
         command.metrics_file = optarg;
@@ -113,7 +116,7 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
   return command;
 }
 
-std::string UsageText() {
+Own UsageText() {
   return "Usage: corvane-email-handler [COMMAND] [--fleet] [--config FILE] [--heartbeat-url URL]\n"
          "       [--heartbeat-style STYLE] [--metrics-file PATH]\n"
          "\n"
@@ -134,7 +137,7 @@ std::string UsageText() {
          "  --config FILE        read FILE instead of config.txt beside the program (relative\n"
          "                       paths in it still start from the program's folder)\n"
          "  --heartbeat-url URL  tell a cron monitor when a run starts and how it ended\n"
-         "                       (default: $CORVANE_HEARTBEAT_URL)\n"
+         "                       (default: $CORVANE_HEARTBEAT_URL, the safer place for it)\n"
          "  --heartbeat-style STYLE  the monitor's convention: healthchecks, cronitor or\n"
          "                       uptime-kuma (default: $CORVANE_HEARTBEAT_STYLE, else the URL's)\n"
          "  --metrics-file PATH  write each run's figures for Prometheus' textfile collector\n"

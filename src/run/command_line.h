@@ -6,6 +6,8 @@
 #include <string>
 #include <variant>
 
+#include "base/guarded_text.h"
+
 namespace corvane::run {
 
 enum class CommandKind { kRun, kCheck, kDryRun, kTestMail, kVersion, kHelp };
@@ -39,6 +41,6 @@ struct UsageError {
 std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[]);
 
 // The usage text (several lines, ending with a line end).
-std::string UsageText();
+Own UsageText();
 
 }  // namespace corvane::run

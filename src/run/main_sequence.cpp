@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <iostream>
 #include <new>
 #include <optional>
 
@@ -28,12 +27,6 @@ constexpr std::chrono::seconds kHeartbeatLimit{5};
 
 }  // namespace
 
-void RunState::AddSecret(std::string secret) {
-  if (secret.empty()) return;
-  secrets.push_back(std::move(secret));
-  if (watchdog != nullptr) watchdog->SetSecrets(secrets);
-}
-
 std::filesystem::path SettingsFile(const Surroundings& surroundings) {
   return surroundings.settings_file.empty() ? surroundings.program_folder / "config.txt"
                                             : surroundings.settings_file;
@@ -43,7 +36,8 @@ void ReadConfigStage(const Surroundings& surroundings, RunState& state) {
   state.trace.Stage("ReadConfig");
   ReadConfig(surroundings.program_folder, surroundings.executable, state.settings,
              surroundings.settings_file);
-  state.AddSecret(data::DatabasePassword(state.settings.gConnectString));
+  state.secrets.AddSecret(data::DatabasePassword(state.settings.gConnectString),
+                          "the database password");
 }
 
 void OpenDatabaseStage(const Surroundings& surroundings, RunState& state, bool read_only) {
@@ -58,7 +52,7 @@ void OpenDatabaseStage(const Surroundings& surroundings, RunState& state, bool r
 void LoadCompanyStage(RunState& state) {
   state.trace.Stage("LoadCompany");
   data::LoadCompany(*state.gConn, state.settings);
-  for (std::string& text : mail::PasswordTexts(state.settings.gEmailServer)) state.AddSecret(text);
+  mail::GuardSecrets(state.settings.gEmailServer, state.secrets);
   if (!state.settings.company_loaded) {
     // Without the Company row there is no mail server and no sender to work with.
     throw Error(ErrorKind::kSettings, errnum::kRowCannotBeLocated,
@@ -73,28 +67,28 @@ void StartUp(const Surroundings& surroundings, RunState& state, bool read_only) 
   LoadCompanyStage(state);
 }
 
-std::string Describe(const RunState& state, long number, const std::string& description) {
-  std::string line = ReportLine(number, description, state.trace.Describe(), state.secrets);
-  line.pop_back();  // the line end
-  return line.substr(kProgramName.size() + 2);
+GuardedText Describe(const RunState& state, const Error& error) {
+  return ReportBody(error, &state.trace, state.secrets);
 }
 
 Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
-  const auto failed = [&](ErrorKind kind, long number, const std::string& description) {
-    return Outcome{ExitStatusFor(kind),
-                   ReportLine(number, description, state.trace.Describe(), state.secrets)};
+  const auto failed = [&](const Error& error) {
+    return Outcome{ExitStatusFor(error.kind()), ReportLine(error, &state.trace, state.secrets)};
   };
   try {
-    return Outcome{body(), ""};
+    return Outcome{body(), {}};
   } catch (const ProcessEnded& end) {
-    return Outcome{end.status(), ""};
+    return Outcome{end.status(), {}};
   } catch (const Error& error) {
-    return failed(error.kind(), error.number(), error.description());
+    return failed(error);
   } catch (const std::bad_alloc&) {
-    return failed(ErrorKind::kSystem, errnum::kOutOfMemory, "Out of memory");
+    return failed(Error(ErrorKind::kSystem, errnum::kOutOfMemory, "Out of memory"));
   } catch (const std::exception& unexpected) {
-    return failed(ErrorKind::kInternal, errnum::kInternalError,
-                  std::string("Internal error: ") + unexpected.what());
+    return failed(Error(ErrorKind::kInternal, errnum::kInternalError,
+                        std::string("Internal error: ") + unexpected.what()));
+  } catch (...) {
+    return failed(Error(ErrorKind::kInternal, errnum::kInternalError,
+                        "Internal error: an exception of unknown type"));
   }
 }
 
@@ -103,10 +97,14 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
 
   state.trace.Stage("single-instance check");
   state.guard = std::make_unique<InstanceGuard>(surroundings.program_folder);
-  if (!state.guard->TryAcquire()) {
-    surroundings.report << "Application Already Running\n"
-                        << "This application is already running.\n";
-    surroundings.report.flush();
+  const bool going_on = state.guard->TryAcquire();
+  if (surroundings.after_guard) surroundings.after_guard(going_on);
+  if (!going_on) {
+    // Standing down is no failure: one line with the title and the text of the message.
+    (void)surroundings.report.Write(
+        GuardedText(Own(kProgramName)) + Own(": Application Already Running: This application "
+                                             "is already running.\n"),
+        Priority::kNotice);
     EndProcess(exit_status::kAlreadyRunning);
   }
 
@@ -137,14 +135,19 @@ int Dispatch(const Command& command, const Surroundings& surroundings, RunState&
 
 }  // namespace
 
-int RunProcess(const Command& command) {
+int RunProcess(const Command& command, SecretGuard& secrets, const Output& report,
+               const Output& out) {
   const auto started = std::chrono::steady_clock::now();
+  // A PWD= part is masked wherever any text quotes one, before the settings are even read.
+  secrets.AddGrammar([](std::string_view text) { return data::MaskPasswordValues(text, "****"); });
   // What the end tells the monitors; it lives as long as anything may end the run.
   std::atomic<long> alerts{0};
   std::atomic<long> messages{0};
+  std::atomic<bool> stood_down{false};
   std::optional<Heartbeat> heartbeat;
   std::filesystem::path metrics_file;
   RunTrace trace;
+  trace.Stage("ReadConfig");
   std::optional<Watchdog> watchdog;
   std::filesystem::path executable;
   std::filesystem::path settings_file;
@@ -158,13 +161,13 @@ int RunProcess(const Command& command) {
     runs_as = RunAsSettingsOwner(settings_file.empty() ? executable.parent_path() / "config.txt"
                                                        : settings_file);
   } catch (const Error& error) {
-    std::cerr << ReportLine(error.number(), error.description(), "ReadConfig", {});
+    (void)report.Write(ReportLine(error, &trace, secrets), Priority::kError);
     return ExitStatusFor(error.kind());
   }
   try {
-    watchdog.emplace(trace, STDERR_FILENO, data::ProgramParts::kDefaultRunTimeout);
+    watchdog.emplace(trace, report, data::ProgramParts::kDefaultRunTimeout);
   } catch (const Error& error) {
-    std::cerr << ReportLine(error.number(), error.description(), "", {});
+    (void)report.Write(ReportLine(error, nullptr, secrets), Priority::kError);
     return ExitStatusFor(error.kind());
   }
   Outcome outcome;
@@ -172,8 +175,9 @@ int RunProcess(const Command& command) {
     // Declared before the state, so that it goes after the window that uses it: its QUIT is the
     // last wait of the process.
     std::optional<mail::DeliveringMailComponent> mail;
-    RunState state(trace, &*watchdog);
+    RunState state(trace, &*watchdog, secrets);
     const SystemClock clock;
+    std::function<void(bool)> after_guard;
     outcome = AtTheTop(state, [&] {
       // Only a run reports to monitoring: the operator commands are watched by their operator.
       if (command.kind == CommandKind::kRun) {
@@ -181,10 +185,12 @@ int RunProcess(const Command& command) {
             command.heartbeat_url, command.heartbeat_style, command.metrics_file);
         heartbeat.emplace(monitors.heartbeat_url, monitors.heartbeat_source,
                           monitors.heartbeat_style, mail::MailOptions::FromEnvironment().ca_file,
-                          kHeartbeatLimit);
-        for (std::string& secret : heartbeat->Secrets()) state.AddSecret(std::move(secret));
+                          kHeartbeatLimit, secrets);
         metrics_file = monitors.metrics_file;
+        // A run that fails before the guard is heard too; one that stands down is not: it is no
+        // failure, and another run is telling the monitors about itself.
         watchdog->SetEndNotice([&](const Outcome& end) {
+          if (stood_down) return GuardedText();
           RunSummary summary;
           summary.exit_status = end.status;
           summary.messages_sent = messages.load();
@@ -192,21 +198,24 @@ int RunProcess(const Command& command) {
           summary.duration = std::chrono::steady_clock::now() - started;
           summary.report = end.report;
           summary.ended = std::chrono::system_clock::now();
-          return heartbeat->Finish(summary) + WriteMetricsFile(metrics_file, summary);
+          return heartbeat->Finish(summary) + WriteMetricsFile(metrics_file, summary, secrets);
         });
-        std::cerr << heartbeat->Start() << std::flush;
+        after_guard = [&](bool going_on) {
+          stood_down = !going_on;
+          if (going_on) (void)report.Write(heartbeat->Start(), Priority::kWarning);
+        };
       }
       mail::MailOptions options = mail::MailOptions::FromEnvironment();
       options.watch = &*watchdog;
       mail.emplace(executable.parent_path(), std::move(options));
       const Surroundings surroundings{executable,    executable.parent_path(),
                                       clock,         *mail,
-                                      std::cerr,     std::cout,
+                                      report,        out,
                                       &alerts,       &messages,
-                                      settings_file, runs_as.value_or("")};
+                                      settings_file, runs_as.value_or(""),
+                                      after_guard};
       return Dispatch(command, surroundings, state);
     });
-    std::cout.flush();
     trace.Stage("closing the database and the mail server's connection");
     watchdog->BeginTeardown(outcome);
   }

@@ -8,12 +8,13 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
-#include <span>
 #include <system_error>
 
 #include "base/error.h"
 #include "base/file_descriptor.h"
+#include "base/output.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -69,14 +70,6 @@ long Milliseconds(std::chrono::seconds s) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(s).count());
 }
 
-// Locale-free decimal text, as the text format and the summary want it.
-std::string Decimal(double value, int decimals) {
-  char text[64];
-  const auto result =
-      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
-  return std::string(text, result.ptr);
-}
-
 double EpochSeconds(std::chrono::system_clock::time_point at) {
   return std::chrono::duration<double>(at.time_since_epoch()).count();
 }
@@ -114,32 +107,32 @@ double PreviousLastSuccess(const fs::path& path) {
   return 0;
 }
 
-void AddGauge(std::string& out, std::string_view name, std::string_view help,
-              const std::string& value) {
-  out.append("# HELP ").append(name).append(" ").append(help).append("\n");
-  out.append("# TYPE ").append(name).append(" gauge\n");
-  out.append(name).append(" ").append(value).append("\n");
+// The text format is the program's own words and numbers only.
+void AddGauge(GuardedText& out, Own name, Own help, const GuardedText& value) {
+  out += GuardedText(Own("# HELP ")) + name + Own(" ") + help + Own("\n");
+  out += GuardedText(Own("# TYPE ")) + name + Own(" gauge\n");
+  out += GuardedText(name) + Own(" ") + value + Own("\n");
 }
 
-std::string MetricsText(const RunSummary& summary, double last_success) {
-  std::string out;
+GuardedText MetricsText(const RunSummary& summary, double last_success) {
+  GuardedText out;
   AddGauge(out, "corvane_run_end_timestamp_seconds",
            "When the last run ended, in seconds since the epoch.",
-           Decimal(EpochSeconds(summary.ended), 3));
-  AddGauge(out, kLastSuccess,
+           GuardedText::Number(EpochSeconds(summary.ended), 3));
+  AddGauge(out, Own(kLastSuccess),
            "When a run last ended with status 0, in seconds since the epoch; 0: none known.",
-           Decimal(last_success, 3));
+           GuardedText::Number(last_success, 3));
   AddGauge(out, "corvane_run_exit_status", "The exit status of the last run; 0: success.",
-           std::to_string(summary.exit_status));
+           GuardedText::Number(summary.exit_status));
   AddGauge(out, "corvane_run_messages_sent",
            "How many messages the mail server accepted in the last run.",
-           std::to_string(summary.messages_sent));
+           GuardedText::Number(summary.messages_sent));
   AddGauge(out, "corvane_run_alerts_handled",
            "How many alerts (tour drops, fleet tickets, fleet actions) the last run handled, "
            "each once all its messages were accepted.",
-           std::to_string(summary.alerts_handled));
+           GuardedText::Number(summary.alerts_handled));
   AddGauge(out, "corvane_run_duration_seconds", "How long the last run took, in seconds.",
-           Decimal(summary.duration.count(), 3));
+           GuardedText::Number(summary.duration.count(), 3));
   return out;
 }
 
@@ -147,16 +140,41 @@ std::string ErrnoText(int error) {
   return std::system_category().message(error);
 }
 
+// What stands at `path` when it is something the metrics file may not replace ("a FIFO"), or "".
+std::string NotReplaceable(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  if (S_ISDIR(info.st_mode)) return "a folder";
+  if (S_ISFIFO(info.st_mode)) return "a FIFO";
+  if (S_ISSOCK(info.st_mode)) return "a socket";
+  if (S_ISLNK(info.st_mode)) return "a symbolic link";
+  return "a device";
+}
+
+// Creates a new file beside `path` for its replacement, mode 0644: hidden and not ending in
+// .prom, so the collector never reads it half-written; O_EXCL, so a link planted under that name
+// is not followed. Gives the file and its name in `temporary`.
+FileDescriptor CreateReplacement(const fs::path& path, std::string& temporary) {
+  const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+  std::uint64_t token = 0;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    if (::getentropy(&token, sizeof token) != 0) token += static_cast<std::uint64_t>(::getpid());
+    std::string name = ".";  // built by appends: GCC 12 warns falsely on "." + std::string
+    name.append(path.filename().string()).append(".").append(std::to_string(token % 1000000000));
+    temporary = (folder / name).string();
+    FileDescriptor file(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644));
+    if (file.valid() || errno != EEXIST) return file;
+  }
+  return FileDescriptor(-1);
+}
+
 // Writes `text` to a new file beside `path` and renames it over `path`. Returns "" or what
 // failed ("not written: ...").
-std::string ReplaceFile(const fs::path& path, const std::string& text) {
+std::string ReplaceFile(const fs::path& path, const GuardedText& text, const SecretGuard& guard) {
   const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
-  // Hidden and not ending in .prom, so the collector never reads it half-written; mkostemp
-  // creates it with O_EXCL, so a link planted under that name is not followed.
-  std::string name = ".";  // built by appends: GCC 12 warns falsely on "." + std::string
-  name.append(path.filename().string()).append(".XXXXXX");
-  std::string temporary = (folder / name).string();
-  FileDescriptor file(::mkostemp(temporary.data(), O_CLOEXEC));
+  std::string temporary;
+  FileDescriptor file = CreateReplacement(path, temporary);
   if (!file.valid()) {
     return "not written: cannot create a file in " + folder.string() + ": " + ErrnoText(errno);
   }
@@ -165,15 +183,14 @@ std::string ReplaceFile(const fs::path& path, const std::string& text) {
     ::unlink(temporary.c_str());
     return "not written: " + std::string(step) + " " + temporary + ": " + ErrnoText(error);
   };
-  // Readable by the collector's own user, whatever the umask.
-  if (::fchmod(file.get(), 0644) != 0) return fail("cannot set the mode of");
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(file.get(), text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return fail("cannot write");
-    written += static_cast<std::size_t>(n);
+  // The umask may have taken the bits the collector's user reads with; giving them back only
+  // ever widens to the documented mode.
+  struct stat info {};
+  if (::fstat(file.get(), &info) != 0 ||
+      ((info.st_mode & 0777) != 0644 && ::fchmod(file.get(), 0644) != 0)) {
+    return fail("cannot set the mode of");
   }
+  if (!Output(file.get(), guard).Write(text)) return fail("cannot write");
   if (::fsync(file.get()) != 0) return fail("cannot write");
   if (file.Close() != 0) return fail("cannot write");
   if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot rename");
@@ -187,19 +204,19 @@ std::string ReplaceFile(const fs::path& path, const std::string& text) {
 
 // The final request's summary: the status, the counts, the duration and, when the run failed,
 // its report line.
-std::string SummaryText(const RunSummary& summary) {
-  std::string text = "exit status " + std::to_string(summary.exit_status) + "\nmessages sent " +
-                     std::to_string(summary.messages_sent) + "\nalerts handled " +
-                     std::to_string(summary.alerts_handled) + "\nduration " +
-                     Decimal(summary.duration.count(), 3) + " s\n";
-  if (summary.exit_status != exit_status::kOk && !summary.report.empty()) {
-    text += OneLine(summary.report) + "\n";
-  }
+GuardedText SummaryText(const RunSummary& summary) {
+  GuardedText text = GuardedText(Own("exit status ")) + GuardedText::Number(summary.exit_status) +
+                     Own("\nmessages sent ") + GuardedText::Number(summary.messages_sent) +
+                     Own("\nalerts handled ") + GuardedText::Number(summary.alerts_handled) +
+                     Own("\nduration ") + GuardedText::Number(summary.duration.count(), 3) +
+                     Own(" s\n");
+  if (summary.exit_status != exit_status::kOk) text += summary.report;
   return text;
 }
 
-std::string WarningLine(std::string_view text, std::span<const std::string> secrets) {
-  return std::string(kProgramName) + ": warning: " + OneLine(MaskSecrets(text, secrets)) + '\n';
+// A warning about the monitors: only its prefix is the program's own.
+GuardedText Warning(std::string_view text, const SecretGuard& guard) {
+  return WarningLine(OneLineMasked(text, guard));
 }
 
 }  // namespace
@@ -221,16 +238,17 @@ MonitorSettings MonitorSettings::Resolve(std::optional<std::string> option_url,
 }
 
 Heartbeat::Heartbeat(std::string url, std::string_view source, std::string_view style,
-                     fs::path ca_file, std::chrono::seconds limit)
-    : given_url_(std::move(url)), ca_file_(std::move(ca_file)), limit_(limit) {
+                     fs::path ca_file, std::chrono::seconds limit, SecretGuard& guard)
+    : guard_(guard), given_url_(std::move(url)), ca_file_(std::move(ca_file)), limit_(limit) {
   if (given_url_.empty()) return;
   std::string why;
   url_ = ParseHeartbeatUrl(given_url_, why);
+  GuardSecrets(guard);
   if (!url_) {
-    unusable_ = WarningLine("the heartbeat URL given by " + std::string(source) +
-                                " is not an http:// or https:// URL with a host (" + why +
-                                "); no heartbeat is sent",
-                            std::span<const std::string>(&given_url_, 1));
+    unusable_ = Warning("the heartbeat URL given by " + std::string(source) +
+                            " is not an http:// or https:// URL with a host (" + why +
+                            "); no heartbeat is sent",
+                        guard);
     return;
   }
   const std::optional<HeartbeatStyle> named = HeartbeatStyleNamed(style);
@@ -238,9 +256,9 @@ Heartbeat::Heartbeat(std::string url, std::string_view source, std::string_view 
     url_.reset();
     // Only the environment gets here: the command line refuses an unknown style itself.
     unusable_ =
-        WarningLine(std::string(kHeartbeatStyleEnv) + "=" + std::string(style) + " is not one of " +
-                        std::string(kHeartbeatStyleNames) + "; no heartbeat is sent",
-                    {});
+        Warning(std::string(kHeartbeatStyleEnv) + "=" + std::string(style) + " is not one of " +
+                    std::string(kHeartbeatStyleNames) + "; no heartbeat is sent",
+                guard);
     return;
   }
   style_ = named.value_or(RecogniseHeartbeatStyle(url_.get()));
@@ -249,29 +267,33 @@ Heartbeat::Heartbeat(std::string url, std::string_view source, std::string_view 
   curl_global_.emplace();
 }
 
-std::string Heartbeat::Start() noexcept {
+GuardedText Heartbeat::Start() noexcept {
   if (!url_) return unusable_;
   const std::optional<HeartbeatRequest> request = StartRequest(style_);
-  return request ? Send(*request) : "";
+  return request ? Send(*request) : GuardedText();
 }
 
-std::string Heartbeat::Finish(const RunSummary& summary) noexcept {
-  if (finished_.exchange(true)) return "";
+GuardedText Heartbeat::Finish(const RunSummary& summary) noexcept {
+  if (finished_.exchange(true)) return {};
   try {
+    // The summary passed the guard; the conventions that carry it in the URL take it from here.
     return Send(
-        EndRequest(style_, summary.exit_status, SummaryText(summary),
+        EndRequest(style_, summary.exit_status, SummaryText(summary).str(),
                    std::chrono::duration_cast<std::chrono::milliseconds>(summary.duration)));
   } catch (const std::exception& e) {  // out of memory for the body
     return Failure(e.what());
   }
 }
 
-std::vector<std::string> Heartbeat::Secrets() const {
-  if (!url_) return {};
-  std::vector<std::string> secrets = {given_url_};
+void Heartbeat::GuardSecrets(SecretGuard& guard) const {
+  // The URL whole is never shown; its pieces that are not keys (the scheme, the host) are
+  // ordinary words, so only its keys are looked for wherever they appear.
+  guard.AddShownAs(given_url_, "****");
+  if (!url_) return;
   CURLU* url = url_.get();
-  for (const CURLUPart part : {CURLUPART_URL, CURLUPART_PASSWORD}) {
-    if (auto text = UrlPart(url, part)) secrets.push_back(std::move(*text));
+  if (auto whole = UrlPart(url, CURLUPART_URL)) guard.AddShownAs(*whole, "****");
+  if (auto password = UrlPart(url, CURLUPART_PASSWORD)) {
+    guard.AddSecret(*password, "the heartbeat URL's password");
   }
   // The user name, the path and the query are masked where they hold keys.
   const std::string keyed = UrlPart(url, CURLUPART_USER).value_or("") + "/" +
@@ -281,19 +303,20 @@ std::vector<std::string> Heartbeat::Secrets() const {
   while (start < keyed.size()) {
     std::size_t end = keyed.find_first_of("/?&=", start);
     if (end == std::string::npos) end = keyed.size();
-    if (end - start >= kShortestKey) secrets.push_back(keyed.substr(start, end - start));
+    if (end - start >= kShortestKey) {
+      guard.AddSecret(keyed.substr(start, end - start), "a key of the heartbeat URL");
+    }
     start = end + 1;
   }
-  return secrets;
 }
 
-std::string Heartbeat::Failure(std::string_view why) {
-  if (warned_.exchange(true)) return "";
-  return WarningLine("heartbeat to " + host_ + " failed: " + std::string(why), Secrets());
+GuardedText Heartbeat::Failure(std::string_view why) {
+  if (warned_.exchange(true)) return {};
+  return Warning("heartbeat to " + host_ + " failed: " + std::string(why), guard_);
 }
 
-std::string Heartbeat::Send(const HeartbeatRequest& request) noexcept {
-  if (!url_) return "";
+GuardedText Heartbeat::Send(const HeartbeatRequest& request) noexcept {
+  if (!url_) return {};
   // Nothing here may end the run: whatever libcurl refuses becomes this request's warning.
   try {
     const std::string target = RequestUrl(url_.get(), request);
@@ -316,7 +339,7 @@ std::string Heartbeat::Send(const HeartbeatRequest& request) noexcept {
     set(CURLOPT_NOSIGNAL, 1L);
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
-    if (!ca_file_.empty()) set(CURLOPT_CAINFO, ca_file_.c_str());
+    if (!ca_file_.empty()) mail::SetCaCertificates(h, mail::ReadCaFile(ca_file_));
     set(CURLOPT_TIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_CONNECTTIMEOUT_MS, Milliseconds(limit_));
     set(CURLOPT_USERAGENT, kProgramName.data());
@@ -333,26 +356,34 @@ std::string Heartbeat::Send(const HeartbeatRequest& request) noexcept {
     }
     long answer = 0;
     (void)curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &answer);
-    if (answer >= 200 && answer < 300) return "";
+    if (answer >= 200 && answer < 300) return {};
     std::string why = "the monitor answered HTTP " + std::to_string(answer);
     if (answer >= 300 && answer < 400) why += " (redirects are not followed)";
     return Failure(why);
+  } catch (const Error& error) {  // the CA file
+    return Failure(error.description());
   } catch (const std::exception& e) {  // out of memory
     return Failure(e.what());
   }
 }
 
-std::string WriteMetricsFile(const fs::path& path, const RunSummary& summary) noexcept {
-  if (path.empty()) return "";
+GuardedText WriteMetricsFile(const fs::path& path, const RunSummary& summary,
+                             const SecretGuard& guard) noexcept {
+  if (path.empty()) return {};
   try {
+    if (const std::string standing = NotReplaceable(path); !standing.empty()) {
+      return Warning("metrics file " + path.string() + " not written: " + standing +
+                         " is there, not a regular file; it is left as it is",
+                     guard);
+    }
     const double last_success = summary.exit_status == exit_status::kOk
                                     ? EpochSeconds(summary.ended)
                                     : PreviousLastSuccess(path);
-    const std::string failure = ReplaceFile(path, MetricsText(summary, last_success));
-    if (failure.empty()) return "";
-    return WarningLine("metrics file " + path.string() + " " + failure, {});
+    const std::string failure = ReplaceFile(path, MetricsText(summary, last_success), guard);
+    if (failure.empty()) return {};
+    return Warning("metrics file " + path.string() + " " + failure, guard);
   } catch (const std::exception& e) {  // out of memory
-    return WarningLine("metrics file " + path.string() + " not written: " + e.what(), {});
+    return Warning("metrics file " + path.string() + " not written: " + e.what(), guard);
   }
 }
 

@@ -14,8 +14,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "base/secret_guard.h"
 #include "mail/transport/curl_handle.h"
 #include "run/monitor_conventions.h"
 
@@ -44,7 +44,7 @@ struct RunSummary {
   long messages_sent = 0;   // messages the mail server accepted
   long alerts_handled = 0;  // tour drops, tickets and actions logged, all their messages accepted
   std::chrono::duration<double> duration{};
-  std::string report;  // the run's one report line, already masked; empty when none
+  GuardedText report;  // the run's one report line; empty when none
   std::chrono::system_clock::time_point ended{};
 };
 
@@ -58,41 +58,45 @@ class Heartbeat {
   // a `style` that names no convention, is a mistake of its settings, not of the run: Start
   // gives one warning naming `source` (never the URL) and nothing is sent. `style` empty: the
   // convention the URL shows. `ca_file`: CA certificates to verify https with instead of the
-  // system store (empty: the system store). Fails (kMail) when libcurl cannot initialise.
+  // system store (empty: the system store), read only from a regular file. The URL's secrets go
+  // into `guard`, which masks every body. Fails (kMail) when libcurl cannot initialise.
   Heartbeat(std::string url, std::string_view source, std::string_view style,
-            std::filesystem::path ca_file, std::chrono::seconds limit);
+            std::filesystem::path ca_file, std::chrono::seconds limit, SecretGuard& guard);
 
   // Each returns "" or one warning line (with its line end) that names the monitor's host,
   // never the URL's path, query or credentials. A monitor that is down costs one line a run:
   // after a failed start the end is still sent, since it carries the run's result, but its
   // failure is not told again.
-  std::string Start() noexcept;
+  GuardedText Start() noexcept;
   // Only the first call sends: the run ends once, whoever ends it.
-  std::string Finish(const RunSummary& summary) noexcept;
-
-  // What no report or warning may show: the URL and its keys.
-  std::vector<std::string> Secrets() const;
+  GuardedText Finish(const RunSummary& summary) noexcept;
 
  private:
-  std::string Send(const HeartbeatRequest& request) noexcept;
-  std::string Failure(std::string_view why);  // the warning line, or "" once one was given
+  // Hands `guard` what no output may show: the URL, its password and its keys.
+  void GuardSecrets(SecretGuard& guard) const;
+  GuardedText Send(const HeartbeatRequest& request) noexcept;
+  GuardedText Failure(std::string_view why);  // the warning line, or "" once one was given
 
+  const SecretGuard& guard_;
   std::optional<mail::CurlGlobal> curl_global_;
   CurlUrl url_;
   HeartbeatStyle style_ = HeartbeatStyle::kHealthchecks;
   std::string given_url_;
   std::string host_;      // host[:port], what a warning may name
-  std::string unusable_;  // the warning for a URL that cannot be used
+  GuardedText unusable_;  // the warning for a URL that cannot be used
   std::filesystem::path ca_file_;
   std::chrono::seconds limit_;
   std::atomic<bool> finished_{false};
   std::atomic<bool> warned_{false};
 };
 
-// Replaces `path` atomically (a hidden temporary file in the same folder, fsync, rename) with
-// the Prometheus text format, mode 0644 so the collector's user can read it. When this run did
-// not end with 0, the last success time is carried over from the file it replaces. Returns ""
-// or one warning line (with its line end); never fails the run. Empty `path`: does nothing.
-std::string WriteMetricsFile(const std::filesystem::path& path, const RunSummary& summary) noexcept;
+// Replaces `path` atomically (a hidden temporary file in the same folder, made mode 0644 so the
+// collector's user can read it, written through `guard`, fsync, rename) with the Prometheus
+// text format. Only nothing or a regular file is replaced: a folder, device, FIFO, socket or
+// link at `path` is left as it is, with a warning. When this run did not end with 0, the last
+// success time is carried over from the file it replaces. Returns "" or one warning line (with
+// its line end); never fails the run. Empty `path`: does nothing.
+GuardedText WriteMetricsFile(const std::filesystem::path& path, const RunSummary& summary,
+                             const SecretGuard& guard) noexcept;
 
 }  // namespace corvane::run

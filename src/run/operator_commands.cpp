@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <ostream>
 
 #include "alerts/schema_check.h"
 #include "alerts/tour_drops.h"
@@ -12,6 +11,7 @@
 #include "base/status_codes.h"
 #include "base/text_form.h"
 #include "mail/compose/address_check.h"
+#include "mail/transport/server_address.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -28,24 +28,25 @@ struct Found {
 // The --check items: their lines, and the status of the first failure.
 class Checklist {
  public:
-  Checklist(std::ostream& out, RunState& state) : out_(out), state_(state) {}
+  Checklist(const Output& out, RunState& state) : out_(out), state_(state) {}
 
   // Runs `check` unless an item it needs failed; prints its line. True when it passed.
   template <typename Check>
-  bool Item(std::string_view name, bool needs_ok, Check check) {
+  bool Item(Own name, bool needs_ok, Check check) {
     if (!needs_ok) {
-      Line(name, "skipped", "needs the items above");
+      Line(name, "skipped", Own("needs the items above"));
       return false;
     }
     // The one place outside the top where an Error is caught: each item is a check of its own,
     // and a failed item is this command's result, reported on its line.
     try {
       const Found found = check();
-      Line(name, found.checked ? "ok" : "not checked", found.detail);
+      Line(name, found.checked ? Own("ok") : Own("not checked"),
+           OneLineMasked(found.detail, state_.secrets));
       return true;
     } catch (const Error& error) {
       if (status_ == exit_status::kOk) status_ = ExitStatusFor(error.kind());
-      Line(name, "FAILED", Describe(state_, error.number(), error.description()));
+      Line(name, "FAILED", Describe(state_, error));
       return false;
     }
   }
@@ -53,16 +54,13 @@ class Checklist {
   int status() const { return status_; }
 
  private:
-  void Line(std::string_view name, std::string_view result, const std::string& detail) {
-    std::string padded(name);
-    padded.resize(std::max<std::size_t>(padded.size(), 14), ' ');
-    std::string verdict(result);
-    verdict.resize(std::max<std::size_t>(verdict.size() + 1, 8), ' ');
-    out_ << padded << verdict << OneLine(MaskSecrets(detail, state_.secrets)) << '\n';
-    out_.flush();
+  void Line(Own name, Own result, const GuardedText& detail) {
+    GuardedText verdict(result);
+    verdict.PadTo(std::max<std::size_t>(result.text().size() + 1, 8));
+    (void)out_.Write(GuardedText(name).PadTo(14) + verdict + detail + Own("\n"));
   }
 
-  std::ostream& out_;
+  const Output& out_;
   RunState& state_;
   int status_ = exit_status::kOk;
 };
@@ -134,6 +132,18 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
     }
     return Found{surroundings.mail.CheckServer(s.gEmailServer, envelopes)};
   });
+  // A secret too short to tell from ordinary text is masked only where its grammar puts it.
+  static_assert(SecretGuard::kShortestFound == 4, "the warning names the length");
+  for (const std::string& what : state.secrets.ShortSecrets()) {
+    (void)surroundings.report.Write(
+        WarningLine(OneLineMasked(what, state.secrets) + Own(" is shorter than 4 characters: "
+                                                             "outputs can hide it only where it "
+                                                             "is written as one (a PWD= part, "
+                                                             "the mail server text), not where "
+                                                             "a driver or server quotes it; use "
+                                                             "a longer one")),
+        Priority::kWarning);
+  }
   return list.status();
 }
 
@@ -154,7 +164,7 @@ int TestMail(const Surroundings& surroundings, RunState& state, const std::strin
   char host[256] = {};
   if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
   const RunSettings& s = state.settings;
-  const std::string server = MaskSecrets(s.gEmailServer, state.secrets);
+  const std::string server = mail::ShownServerText(s.gEmailServer);
   const mail::PlainArg zero{0LL};
   std::unique_ptr<mail::MailMessage> message = surroundings.mail.Create();
   message->SetSevenBit(true);
@@ -163,16 +173,18 @@ int TestMail(const Surroundings& surroundings, RunState& state, const std::strin
   message->SetFromName(s.gEmailFromName);
   message->AddRecipient(address, zero, zero);
   message->SetSubject("Corvane Email Handler: test message");
-  message->SetBody("This is a test message from the Corvane Email Handler on " +
-                   std::string(host) + ", sent " + GeneralDate(surroundings.clock.Now()) +
-                   ".\r\nAlerts can reach this address through " + server + ".\r\n");
+  // The body leaves the process too: it passes the guard like any output.
+  message->SetBody(state.secrets
+                       .Mask("This is a test message from the Corvane Email Handler on " +
+                             std::string(host) + ", sent " + GeneralDate(surroundings.clock.Now()) +
+                             ".\r\nAlerts can reach this address through " + server + ".\r\n")
+                       .str());
   // A test gets a shorter limit than an alert: the operator is waiting for the answer.
   message->Send(s.gEmailServer, mail::PlainArg{30LL});
-  surroundings.out << OneLine(MaskSecrets("sent to " + address + " through " + server + ": " +
-                                              surroundings.mail.last_reply(),
-                                          state.secrets))
-                   << '\n';
-  surroundings.out.flush();
+  (void)surroundings.out.Write(
+      GuardedText(Own("sent to ")) + OneLineMasked(address, state.secrets) + Own(" through ") +
+      OneLineMasked(server, state.secrets) + Own(": ") +
+      OneLineMasked(surroundings.mail.last_reply(), state.secrets) + Own("\n"));
   return exit_status::kOk;
 }
 

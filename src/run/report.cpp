@@ -1,22 +1,30 @@
 #include "run/report.h"
 
-#include <algorithm>
-#include <vector>
-
 #include "base/ascii.h"
 #include "base/one_line.h"
-#include "data/connection_string.h"
 
 namespace corvane::run {
 
 namespace {
 
-constexpr std::string_view kMask = "****";
-constexpr std::string_view kRowSeparator = ", row ";  // as RunTrace::Describe joins them
-
-// A text from outside, masked and on one line.
-std::string Outside(std::string_view text, std::span<const std::string> secrets) {
-  return OneLine(MaskSecrets(text, secrets));
+// What failed, for a code that is not a classic number.
+Own FailedPart(ErrorKind kind) {
+  switch (kind) {
+    case ErrorKind::kDatabase:
+      return "database";
+    case ErrorKind::kMail:
+      return "mail";
+    case ErrorKind::kSettings:
+      return "settings";
+    case ErrorKind::kValue:
+      return "value";
+    case ErrorKind::kUnsafe:
+      return "permission";
+    case ErrorKind::kSystem:
+    case ErrorKind::kInternal:
+      break;
+  }
+  return "system";
 }
 
 }  // namespace
@@ -25,36 +33,35 @@ std::string OneLine(std::string_view text) {
   return std::string(TrimBlanks(OneLineText(text)));
 }
 
-std::string MaskSecrets(std::string_view text, std::span<const std::string> secrets) {
-  std::string out = data::MaskPasswordValues(text, kMask);
-  // The longest first, so that a secret holding a shorter one leaves no piece of itself.
-  std::vector<std::string_view> ordered(secrets.begin(), secrets.end());
-  std::sort(ordered.begin(), ordered.end(),
-            [](std::string_view a, std::string_view b) { return a.size() > b.size(); });
-  for (const std::string_view secret : ordered) {
-    if (secret.empty()) continue;
-    for (std::size_t at = out.find(secret); at != std::string::npos;
-         at = out.find(secret, at + kMask.size())) {
-      out.replace(at, secret.size(), kMask);
-    }
-  }
-  return out;
+GuardedText OneLineMasked(std::string_view text, const SecretGuard& guard) {
+  // Masked once made one line too: the guard knows each secret as a one-line text shows it.
+  return guard.Mask(OneLine(text));
 }
 
-std::string ReportLine(long number, std::string_view description, std::string_view where,
-                       std::span<const std::string> secrets) {
-  std::string line = std::string(kProgramName) + ": run-time error " + std::to_string(number) +
-                     ": " + Outside(description, secrets);
-  if (!where.empty()) {
-    const std::size_t row = where.find(kRowSeparator);
-    line += " [in " + OneLine(where.substr(0, row));
-    if (row != std::string_view::npos) {
-      line +=
-          std::string(kRowSeparator) + Outside(where.substr(row + kRowSeparator.size()), secrets);
-    }
-    line += ']';
+GuardedText ReportBody(const Error& error, const RunTrace* trace, const SecretGuard& guard) {
+  GuardedText body;
+  if (error.code().empty()) {
+    body = GuardedText(Own("run-time error ")) + GuardedText::Number(error.number()) + Own(": ");
+  } else {
+    body = GuardedText(FailedPart(error.kind())) + Own(" error (") +
+           guard.Mask(OneLine(error.code())) + Own("): ");
   }
-  return line + '\n';
+  body += OneLineMasked(error.description(), guard);
+  const auto [stage, row] = trace != nullptr ? trace->Place() : RunTrace().Place();
+  if (!stage.text().empty()) {
+    body += GuardedText(Own(" [in ")) + stage;
+    if (!row.empty()) body += GuardedText(Own(", row ")) + OneLineMasked(row, guard);
+    body += Own("]");
+  }
+  return body;
+}
+
+GuardedText ReportLine(const Error& error, const RunTrace* trace, const SecretGuard& guard) {
+  return GuardedText(Own(kProgramName)) + Own(": ") + ReportBody(error, trace, guard) + Own("\n");
+}
+
+GuardedText WarningLine(const GuardedText& text) {
+  return GuardedText(Own(kProgramName)) + Own(": warning: ") + text + Own("\n");
 }
 
 }  // namespace corvane::run

@@ -1,13 +1,16 @@
-// The run's reports on standard error: always one line, never a secret. A report is built from
-// its parts: the program's own prefix and words, and the texts from outside (the description,
-// which may quote a driver's or server's message, and the row being handled). Only those are
-// mended here, the one place every report passes through: their line breaks, tabs and other
-// control characters (base/one_line.h), and their secrets.
+// The run's reports on standard error: always one line. A report is built from its parts: the
+// program's own words (its name, the kind of number, the stage), which are shown as they are,
+// and the texts from outside (the description, which may quote a driver's or server's message,
+// the row being handled, a library's code), which are mended here: their line breaks, tabs and
+// other control characters (base/one_line.h), and their secrets (the run's SecretGuard).
 #pragma once
 
-#include <span>
 #include <string>
 #include <string_view>
+
+#include "base/error.h"
+#include "base/secret_guard.h"
+#include "base/trace.h"
 
 namespace corvane::run {
 
@@ -15,15 +18,19 @@ inline constexpr std::string_view kProgramName = "corvane-email-handler";
 
 // `text` on one line (OneLineText), without blanks at the ends.
 std::string OneLine(std::string_view text);
+// `text` from outside on one line, masked.
+GuardedText OneLineMasked(std::string_view text, const SecretGuard& guard);
 
-// `text` with the value of every PWD= and Password= part, read as a connection string reads it
-// (data/connection_string.h), and every one of `secrets` (where not empty) shown as "****".
-std::string MaskSecrets(std::string_view text, std::span<const std::string> secrets);
+// The report of `error` where `trace` (if any) says the run is, without the program's name and
+// the line end. A classic number shows as
+//   run-time error <number>: <description> [in <stage>, row <row>]
+// and a code of a library, server or the system as theirs, under what failed:
+//   mail error (curl 7): <description> [in <stage>]
+GuardedText ReportBody(const Error& error, const RunTrace* trace, const SecretGuard& guard);
+// "corvane-email-handler: <ReportBody>" and a line feed.
+GuardedText ReportLine(const Error& error, const RunTrace* trace, const SecretGuard& guard);
 
-// "corvane-email-handler: run-time error <number>: <description> [in <where>]" and a line
-// feed, on one line. `where` is "<stage>" or "<stage>, row <row>"; the description and the row
-// are masked, the prefix and the stage are the program's own and shown as they are.
-std::string ReportLine(long number, std::string_view description, std::string_view where,
-                       std::span<const std::string> secrets);
+// "corvane-email-handler: warning: <text>" and a line feed.
+GuardedText WarningLine(const GuardedText& text);
 
 }  // namespace corvane::run

@@ -12,6 +12,7 @@
 #include "base/error.h"
 #include "base/file_descriptor.h"
 #include "base/owner_check.h"
+#include "data/connection_string.h"
 
 namespace corvane::run {
 
@@ -85,11 +86,14 @@ class ItemReader {
 constexpr std::string_view kSettingsHarm = "send the database password anywhere";
 constexpr mode_t kOthersWrite = S_IWGRP | S_IWOTH;
 
-std::string ReadWholeFile(const std::filesystem::path& path, std::string_view what) {
+// Reads the file at `path`, held to the rule of the settings all the way to it; `what` names it
+// in reports, `info` gets what the opened file is.
+std::string ReadWholeFile(const std::filesystem::path& path, std::string_view what,
+                          struct stat& info) {
+  CheckWayToFile(path, what, kSettingsHarm);
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) ThrowFileError(errno, path);
   // Checked on the file that was opened, not on its name, so it cannot be swapped in between.
-  struct stat info {};
   if (::fstat(file.get(), &info) != 0) ThrowFileError(errno, path);
   CheckOnlyRunnerControls(info, path, what, kSettingsHarm, kOthersWrite);
   std::string bytes;
@@ -135,14 +139,21 @@ void ReadConfig(const std::filesystem::path& program_folder,
   if (::stat(executable.c_str(), &program) != 0) ThrowFileError(errno, executable);
   CheckOnlyRunnerControls(program, executable, "the program file",
                           "change what runs with the database password", kOthersWrite);
-  std::vector<std::string> items;
-  if (settings_file.empty()) {
-    items = ReadSequentialItems(ReadWholeFile(program_folder / "config.txt", "config.txt"),
-                                kConfigItems);
-  } else {
-    CheckFolder(settings_file.parent_path(), "the settings file's folder");
-    items = ReadSequentialItems(ReadWholeFile(settings_file, "the settings file"), kConfigItems,
-                                settings_file.string());
+  const bool given = !settings_file.empty();
+  const std::filesystem::path path = given ? settings_file : program_folder / "config.txt";
+  const std::string_view what = given ? "the settings file" : "config.txt";
+  struct stat file {};
+  const std::vector<std::string> items = ReadSequentialItems(
+      ReadWholeFile(path, what, file), kConfigItems, given ? path.string() : std::string(what));
+  // A password written in it is for the runner's eyes only (msmtp refuses such a file too).
+  const data::ConnectionString parts = data::ConnectionString::Read(items[2]);
+  if ((parts.Find("PWD") || parts.Find("Password")) && (file.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(file.st_mode & 07777));
+    throw Error(ErrorKind::kUnsafe, errnum::kPermissionDenied,
+                "Permission denied: " + std::string(what) + " " + path.string() +
+                    " holds the database password and others can read it (mode " + mode +
+                    "). Fix: chmod 600 " + path.string());
   }
   // Item 1 stands alone; then six pairs whose second item is kept.
   settings.gConnectString = items[2];

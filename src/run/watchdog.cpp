@@ -6,8 +6,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <cstdint>
 #include <cstring>
 
 #include "base/error.h"
@@ -22,52 +22,47 @@ using std::chrono::steady_clock;
 // The watchdog looks at the clock at least this often; a limit is kept to within it.
 constexpr std::chrono::milliseconds kLookInterval{200};
 
-sigset_t TerminationSignals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
-
 [[noreturn]] void ThrowCannotStart(const std::string& what) {
   const int error = errno;
-  throw Error(ErrorKind::kSystem, error,
-              "System error: the run's watchdog cannot start: " + what + ": " +
-                  std::strerror(error));
-}
-
-void WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nowhere left to report to; the exit status still tells
-    done += static_cast<std::size_t>(n);
-  }
+  throw Error(
+      ErrorKind::kSystem, ForeignCode::System(error),
+      "System error: the run's watchdog cannot start: " + what + ": " + std::strerror(error));
 }
 
 std::string SignalName(int signal) {
+  if (signal >= SIGRTMIN && signal <= SIGRTMAX) {
+    return signal == SIGRTMIN ? "SIGRTMIN" : "SIGRTMIN+" + std::to_string(signal - SIGRTMIN);
+  }
   const char* name = sigabbrev_np(signal);
   return name != nullptr ? "SIG" + std::string(name) : "signal " + std::to_string(signal);
 }
 
 }  // namespace
 
+sigset_t Watchdog::EndingSignals() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT,
+                           SIGVTALRM, SIGPROF, SIGXCPU, SIGXFSZ, SIGPOLL, SIGPWR}) {
+    sigaddset(&set, signal);
+  }
+  for (int signal = SIGRTMIN; signal <= SIGRTMAX; ++signal) sigaddset(&set, signal);
+  return set;
+}
+
 void Watchdog::TakeOverSignals() {
-  const sigset_t set = TerminationSignals();
+  const sigset_t set = EndingSignals();
   pthread_sigmask(SIG_BLOCK, &set, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 }
 
-Watchdog::Watchdog(const RunTrace& trace, int report_fd, std::chrono::seconds run_limit)
+Watchdog::Watchdog(const RunTrace& trace, const Output& report, std::chrono::seconds run_limit)
     : trace_(trace),
-      report_fd_(report_fd),
+      report_(report),
       start_(steady_clock::now()),
       signals_([] {
-        const sigset_t set = TerminationSignals();
-        return ::signalfd(-1, &set, SFD_CLOEXEC);
+        const sigset_t set = EndingSignals();
+        return ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
       }()),
       stop_(::eventfd(0, EFD_CLOEXEC)),
       run_limit_(run_limit) {
@@ -82,8 +77,7 @@ Watchdog::Watchdog(const RunTrace& trace, int report_fd, std::chrono::seconds ru
 }
 
 Watchdog::~Watchdog() {
-  const std::uint64_t one = 1;
-  (void)!::write(stop_.get(), &one, sizeof one);
+  (void)eventfd_write(stop_.get(), 1);
   if (thread_.joinable()) thread_.join();
 }
 
@@ -92,12 +86,7 @@ void Watchdog::SetRunLimit(std::chrono::seconds run_limit) {
   run_limit_ = run_limit;
 }
 
-void Watchdog::SetSecrets(std::vector<std::string> secrets) {
-  const std::lock_guard lock(mutex_);
-  secrets_ = std::move(secrets);
-}
-
-void Watchdog::SetEndNotice(std::function<std::string(const Outcome&)> notice) {
+void Watchdog::SetEndNotice(std::function<GuardedText(const Outcome&)> notice) {
   const std::lock_guard lock(mutex_);
   notice_ = std::move(notice);
 }
@@ -145,18 +134,27 @@ bool Watchdog::ClaimDecision(std::unique_lock<std::mutex>&) {
   return true;
 }
 
-Outcome Watchdog::Report(long number, const std::string& description, int status) {
-  return Outcome{status, ReportLine(number, description, trace_.Describe(), secrets_)};
+Outcome Watchdog::Report(const Error& error, int status) {
+  return Outcome{status, ReportLine(error, &trace_, report_.guard())};
 }
 
 void Watchdog::Announce(const Outcome& outcome) {
-  WriteAll(report_fd_, outcome.report);
-  std::function<std::string(const Outcome&)> notice;
+  // Nowhere left to write to: the exit status still tells.
+  (void)report_.Write(outcome.report, Priority::kError);
+  reported_ = true;
+  std::function<GuardedText(const Outcome&)> notice;
   {
     const std::lock_guard lock(mutex_);
     notice = notice_;
   }
-  if (notice) WriteAll(report_fd_, notice(outcome));
+  if (notice) (void)report_.Write(notice(outcome), Priority::kWarning);
+}
+
+bool Watchdog::SignalWithin(std::chrono::milliseconds limit) {
+  pollfd ready{signals_.get(), POLLIN, 0};
+  if (::poll(&ready, 1, static_cast<int>(limit.count())) <= 0) return false;
+  signalfd_siginfo info{};
+  return ::read(signals_.get(), &info, sizeof info) == static_cast<ssize_t>(sizeof info);
 }
 
 void Watchdog::EndRun(const Outcome& outcome) {
@@ -171,7 +169,15 @@ void Watchdog::EndRun(const Outcome& outcome) {
     Announce(outcome);  // no thread to spare: tell them here
     ::_exit(outcome.status);
   }
-  std::this_thread::sleep_for(kNoticeLimit);
+  // Once the report line is out, a signal cuts the notice short; the decision stands.
+  const auto deadline = steady_clock::now() + kNoticeLimit;
+  while (steady_clock::now() < deadline) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
+    if (SignalWithin(std::clamp(left, std::chrono::milliseconds(0), kLookInterval)) && reported_) {
+      break;
+    }
+  }
   ::_exit(outcome.status);
 }
 
@@ -190,15 +196,16 @@ void Watchdog::Loop() {
     const auto now = steady_clock::now();
     std::unique_lock lock(mutex_);
     if (phase_ == Phase::kConcluded) {
-      // The main thread decided and is telling the monitors; a signal changes nothing now.
-      if (now >= phase_deadline_) ::_exit(outcome_.status);
+      // The main thread decided and is telling the monitors: a signal ends that at once, and the
+      // decided status stands.
+      if ((signal != 0 && reported_) || now >= phase_deadline_) ::_exit(outcome_.status);
       continue;
     }
     std::optional<Outcome> end;
     if (signal != 0) {
       Outcome stopped =
-          Report(errnum::kUserInterrupt, "User interrupt occurred: the run was stopped by " +
-                                             SignalName(signal),
+          Report(Error(ErrorKind::kSystem, errnum::kUserInterrupt,
+                       "User interrupt occurred: the run was stopped by " + SignalName(signal)),
                  exit_status::kSignalBase + signal);
       // While tearing down, a failure already known is the one to report.
       const bool failed = phase_ == Phase::kTearingDown && outcome_.status != exit_status::kOk;
@@ -207,14 +214,14 @@ void Watchdog::Loop() {
       if (now >= phase_deadline_ || now >= start_ + run_limit_) end = outcome_;
     } else if (wait_.what != nullptr && now >= wait_.deadline) {
       const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(wait_.limit).count();
-      end = Report(errnum::kQueryTimeout,
-                   "Timeout expired: " + std::string(wait_.what) + " did not end within " +
-                       std::to_string(seconds) + " seconds",
+      end = Report(Error(ErrorKind::kSystem, errnum::kQueryTimeout,
+                         "Timeout expired: " + std::string(wait_.what) + " did not end within " +
+                             std::to_string(seconds) + " seconds"),
                    exit_status::kTimedOut);
     } else if (now >= start_ + run_limit_) {
-      end = Report(errnum::kQueryTimeout,
-                   "Timeout expired: the run did not end within " +
-                       std::to_string(run_limit_.count()) + " seconds (Run Timeout)",
+      end = Report(Error(ErrorKind::kSystem, errnum::kQueryTimeout,
+                         "Timeout expired: the run did not end within " +
+                             std::to_string(run_limit_.count()) + " seconds (Run Timeout)"),
                    exit_status::kTimedOut);
     }
     if (end && ClaimDecision(lock)) {

@@ -18,8 +18,15 @@
 //   database and the mail server's QUIT get kTeardownLimit; past it the process ends with that
 //   outcome, exactly as if tearing down had finished: an unanswered QUIT changes neither the
 //   result nor the status. A termination signal still ends the process at once.
+// - Every signal that would end the process is heard (EndingSignals): it ends the run with one
+//   report line and status 128 + its number, the monitors told. Once the decider's report line
+//   is out, a signal cuts telling the monitors short: the process ends at once with the decided
+//   status.
 #pragma once
 
+#include <signal.h>
+
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
@@ -27,19 +34,20 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <vector>
 
+#include "base/error.h"
 #include "base/file_descriptor.h"
+#include "base/output.h"
 #include "base/trace.h"
 #include "base/wait_watch.h"
 
 namespace corvane::run {
 
 // What a run or command ended with: its exit status and, for a failure, its one report line
-// (with its line end; already masked). An empty report: nothing to say on stderr.
+// (with its line end). An empty report: nothing to say on stderr.
 struct Outcome {
   int status = 0;
-  std::string report;
+  GuardedText report;
 };
 
 class Watchdog final : public WaitWatch {
@@ -49,26 +57,30 @@ class Watchdog final : public WaitWatch {
   // Telling the monitors, once the run is decided (their own requests are bounded below it).
   static constexpr std::chrono::seconds kNoticeLimit{15};
 
-  // Blocks SIGTERM, SIGINT and SIGHUP in the calling thread, and so in every thread started
-  // after it (the watchdog takes them from a signalfd), and ignores SIGPIPE: a peer that goes
-  // away is an error to report, not a silent death. Call first in main, before any thread.
+  // Every signal whose default action ends the process but for the faults a thread causes
+  // itself (SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP, SIGSYS, SIGABRT) and SIGPIPE: SIGHUP,
+  // SIGINT, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGTERM, SIGSTKFLT, SIGVTALRM, SIGPROF, SIGXCPU,
+  // SIGXFSZ, SIGPOLL, SIGPWR and the real-time signals.
+  static sigset_t EndingSignals();
+  // Blocks EndingSignals in the calling thread, and so in every thread started after it (the
+  // watchdog takes them from a signalfd), and ignores SIGPIPE: a peer that goes away is an
+  // error to report, not a silent death. Call first in main, before any thread.
   static void TakeOverSignals();
 
   // Starts watching: the whole process must end within `run_limit` from now. Reports go to
-  // `report_fd`. Fails (kSystem) when the signalfd or the thread cannot be made.
-  Watchdog(const RunTrace& trace, int report_fd, std::chrono::seconds run_limit);
+  // `report`, masked by its guard. Fails (kSystem) when the signalfd or the thread cannot be
+  // made.
+  Watchdog(const RunTrace& trace, const Output& report, std::chrono::seconds run_limit);
   ~Watchdog();  // stops watching; call only after Conclude
   Watchdog(const Watchdog&) = delete;
   Watchdog& operator=(const Watchdog&) = delete;
 
   // The whole run's limit, counted from the start.
   void SetRunLimit(std::chrono::seconds run_limit);
-  // Texts that a report must never show (passwords).
-  void SetSecrets(std::vector<std::string> secrets);
   // What the decider does after writing its report line, on its own thread: tell the monitors.
-  // Returns what to add on the report's descriptor (warning lines, or nothing). Must not throw;
+  // Returns what to add on the report's output (warning lines, or nothing). Must not throw;
   // bounded by kNoticeLimit.
-  void SetEndNotice(std::function<std::string(const Outcome&)> notice);
+  void SetEndNotice(std::function<GuardedText(const Outcome&)> notice);
 
   // Never returns once the watchdog has decided.
   WatchedWait Watch(const WatchedWait& wait) noexcept override;
@@ -93,14 +105,16 @@ class Watchdog final : public WaitWatch {
   // Writes the report line and runs the notice; then the process ends with `outcome.status`.
   [[noreturn]] void EndRun(const Outcome& outcome);
   void Announce(const Outcome& outcome);
-  Outcome Report(long number, const std::string& description, int status);
+  Outcome Report(const Error& error, int status);
+  // Waits up to `limit` for a signal on the signalfd; true when one came.
+  bool SignalWithin(std::chrono::milliseconds limit);
   // Blocks the calling (main) thread for good: the watchdog is ending the process.
   [[noreturn]] void WaitForTheEnd(std::unique_lock<std::mutex>& lock);
 
   const RunTrace& trace_;
-  const int report_fd_;
+  const Output& report_;
   const std::chrono::steady_clock::time_point start_;
-  FileDescriptor signals_;  // SIGTERM, SIGINT, SIGHUP
+  FileDescriptor signals_;  // EndingSignals
   FileDescriptor stop_;     // an eventfd: written once, by the destructor
 
   std::mutex mutex_;  // guards what follows
@@ -108,9 +122,9 @@ class Watchdog final : public WaitWatch {
   Phase phase_ = Phase::kRunning;
   std::chrono::seconds run_limit_;
   WatchedWait wait_;
-  std::vector<std::string> secrets_;
-  std::function<std::string(const Outcome&)> notice_;
+  std::function<GuardedText(const Outcome&)> notice_;
   Outcome outcome_;                                        // from BeginTeardown or Conclude
+  std::atomic<bool> reported_{false};  // the decider's report line is out: a signal may end it
   std::chrono::steady_clock::time_point phase_deadline_{};  // of tearing down or of the notice
 
   std::thread thread_;  // last: started once everything it reads is in place

@@ -1,7 +1,5 @@
 #include "window/form1.h"
 
-#include <ostream>
-
 #include "alerts/fleet_actions.h"
 #include "alerts/fleet_tickets.h"
 #include "alerts/tour_drops.h"
@@ -78,8 +76,8 @@ void Form1::AppendLine(std::string_view line) {
     std::string_view shown = line;
     if (shown.ends_with("\r\n")) shown.remove_suffix(2);
     // One output line per log line, whatever a caller put in it; its TABs are the log's own.
-    *log_echo_ << OneLineText(shown, Tabs::kKeep) << '\n';
-    log_echo_->flush();  // a run ended by its watchdog loses nothing already logged
+    // Written at once: a run ended by its watchdog loses nothing already logged.
+    (void)log_echo_->Write(OneLineText(shown, Tabs::kKeep) + '\n');
   }
   if (log_lines_ != nullptr) ++*log_lines_;
 }

@@ -5,13 +5,13 @@
 #pragma once
 
 #include <atomic>
-#include <iosfwd>
 #include <memory>
 #include <string>
 #include <string_view>
 
 #include "alerts/pass_context.h"
 #include "base/clock.h"
+#include "base/output.h"
 #include "base/run_settings.h"
 #include "base/trace.h"
 #include "base/value.h"
@@ -38,7 +38,7 @@ class Form1 final : private alerts::RunLog {
   // Each line added to the log from now on is also written to `out` as it is added (without its
   // CR, one line each), so cron's mail or the journal keeps the run's record; and counted in
   // `lines`, if given, which any thread may read.
-  void EchoLogTo(std::ostream& out, std::atomic<long>* lines = nullptr) {
+  void EchoLogTo(const Output& out, std::atomic<long>* lines = nullptr) {
     log_echo_ = &out;
     log_lines_ = lines;
   }
@@ -95,7 +95,7 @@ class Form1 final : private alerts::RunLog {
   const Clock& clock_;
   RunTrace& trace_;
 
-  std::ostream* log_echo_ = nullptr;
+  const Output* log_echo_ = nullptr;
   std::atomic<long>* log_lines_ = nullptr;
   bool fleet_on_load_ = false;
   bool mark_rows_ = true;

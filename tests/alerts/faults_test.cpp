@@ -55,7 +55,7 @@ std::vector<Fault> MailFaults() {
        "552 5.3.4 Message too big for system"},
       {"final dot 4xx", at(Step::kDot, 4, "452 4.3.1 Insufficient system storage"),
        "452 4.3.1 Insufficient system storage"},
-      {"closed after the final dot", dropped_after_dot, "(curl 56)"},
+      {"closed after the final dot", dropped_after_dot, "curl 56"},
       {"MAIL 421", at(Step::kMail, 2, "421 4.3.2 Service shutting down"),
        "421 4.3.2 Service shutting down"},
       {"greeting 554", at(Step::kGreeting, 1, "554 5.3.2 No SMTP service here"),
@@ -246,7 +246,7 @@ ProcessResult RunAgainst(const std::string& email_server, DateTime today) {
 void ExpectMailFailureReport(const ProcessResult& run, const std::string& server,
                              const std::string& in_report) {
   EXPECT_EQ(run.exit_status, exit_status::kMailFailed) << run.err;
-  EXPECT_THAT(run.err, HasSubstr("corvane-email-handler: run-time error "));
+  EXPECT_THAT(run.err, HasSubstr("corvane-email-handler: mail error (curl "));
   EXPECT_THAT(run.err, HasSubstr(in_report));
   EXPECT_THAT(run.err, HasSubstr(server));
   EXPECT_THAT(run.err, HasSubstr("[in CheckTourDrops, row TourID 1]"));

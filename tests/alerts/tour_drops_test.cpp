@@ -335,7 +335,7 @@ TEST_F(TourDropTest, SecondInstanceWhileTheFirstIsSendingIsRefused) {
     ASSERT_TRUE(program_->WaitUntilLocked());
     const ProcessResult second = program_->RunProgram();
     EXPECT_EQ(second.exit_status, 75);
-    EXPECT_EQ(second.err, "Application Already Running\nThis application is already running.\n");
+    EXPECT_EQ(second.err, kStoodDown);
     const ProcessResult first_result = first.Wait(std::chrono::seconds(60));
     EXPECT_EQ(first_result.exit_status, 0) << first_result.err;
   });

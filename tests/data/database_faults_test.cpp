@@ -283,7 +283,7 @@ TEST(DatabaseFaults, ABrokenDatabaseFileEndsTheRunAndIsLeftAsItWas) {
     program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
     const ProcessResult result = program.RunProgram("/", 60s);
     EXPECT_EQ(result.exit_status, exit_status::kUnavailable) << result.err;
-    EXPECT_THAT(result.err, HasSubstr("corvane-email-handler: run-time error "));
+    EXPECT_THAT(result.err, HasSubstr("corvane-email-handler: database error (SQLite "));
     EXPECT_THAT(result.err, HasSubstr(c.in_report));
     EXPECT_EQ(ReadFile(program / "fleet.db"), c.bytes) << "the file must not be changed";
     EXPECT_FALSE(fs::exists(program / "fleet.db-journal"));

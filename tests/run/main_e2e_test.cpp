@@ -1,7 +1,9 @@
 // The whole run through the real executable, in a program folder of its own, started the way
 // cron starts it (working directory /, next to no environment).
 #include <fcntl.h>
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -64,6 +66,25 @@ TEST_F(RunTest, ShortSettingsFileIsInputPastEndOfFile) {
   EXPECT_EQ(result.exit_status, 78);
   EXPECT_NE(result.err.find("run-time error 62: Input past end of file"), std::string::npos)
       << result.err;
+}
+
+// Under systemd (JOURNAL_STREAM names standard error) the report is stored as an error and a
+// warning as a warning; under cron the lines stay as they are (the tests above).
+TEST_F(RunTest, OnTheJournalTheReportAndAWarningCarryTheirPriorities) {
+  program().WriteConfigText("Corvane\r\n");
+  const fs::path journal = program() / "journal";
+  WriteFile(journal, "");
+  struct stat stream {};
+  ASSERT_EQ(stat(journal.c_str(), &stream), 0);
+  ProcessOptions options = program().CronOptions();
+  options.stderr_file = journal;
+  options.set_env["JOURNAL_STREAM"] =
+      std::to_string(stream.st_dev) + ":" + std::to_string(stream.st_ino);
+  options.set_env["CORVANE_METRICS_FILE"] = (program() / "missing" / "corvane.prom").string();
+  EXPECT_EQ(testing::Run({program().executable().string()}, options).exit_status, 78);
+  EXPECT_THAT(ReadFile(journal),
+              ::testing::MatchesRegex("<3>corvane-email-handler: run-time error 62: [^\n]+\n"
+                                      "<4>corvane-email-handler: warning: metrics file [^\n]+\n"));
 }
 
 TEST_F(RunTest, SettingsComeFromTheProgramFolderNotTheWorkingDirectory) {
@@ -143,7 +164,7 @@ TEST_F(RunTest, SecondInstanceIsRefusedAndSendsNothing) {
     ASSERT_TRUE(program().WaitUntilLocked());
     const ProcessResult second = program().RunProgram();
     EXPECT_EQ(second.exit_status, 75);
-    EXPECT_EQ(second.err, "Application Already Running\nThis application is already running.\n");
+    EXPECT_EQ(second.err, kStoodDown);
     EXPECT_EQ(second.out, "");
     EXPECT_EQ(OutboxCount(), 0);
 

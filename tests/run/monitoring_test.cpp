@@ -5,11 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <csignal>
 #include <map>
 #include <regex>
 #include <sstream>
+#include <thread>
 
 #include "base/status_codes.h"
 #include "support/child_process.h"
@@ -207,6 +210,62 @@ INSTANTIATE_TEST_SUITE_P(
                    {}, {}}),
     [](const auto& param) { return param.param.name; });
 
+// Standing down is no failure: a second run while the first is going tells the monitor nothing
+// and leaves the metrics file as it is. The first run's URL is not in its command line for
+// other users to read.
+TEST(Monitored, ARunThatStandsDownTellsTheMonitorNothing) {
+  testing::OnOneDay([&](DateTime today) {
+    testing::ScriptedSmtpOptions smtp_options;
+    smtp_options.hold_at = testing::SmtpStep::kMail;  // the first run holds the lock until then
+    testing::ScriptedSmtpServer smtp(smtp_options);
+    testing::HttpRecorder monitor;
+    testing::ProgramFolder program;
+    program.CreateSqliteDatabase(testing::CompanyRowSql(smtp.host_port()) +
+                                 testing::OneOpenTourSql(today));
+    program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+    testing::WriteFile(program / "corvane.prom", "# the last run's\n");
+    testing::ProcessOptions options = program.CronOptions();
+    options.set_env["CORVANE_METRICS_FILE"] = (program / "corvane.prom").string();
+    const std::vector<std::string> argv = {program.executable().string(), "--heartbeat-url",
+                                           monitor.url() + kKey};
+    testing::ChildProcess first(argv, options);
+    ASSERT_TRUE(smtp.WaitUntilHolding(60s));
+    const std::string command_line =
+        testing::ReadFile(std::filesystem::path("/proc") / std::to_string(first.pid()) / "cmdline");
+    EXPECT_THAT(command_line, HasSubstr("--heartbeat-url"));
+    EXPECT_THAT(command_line, Not(HasSubstr("5f1c")));
+
+    const testing::ProcessResult second = testing::Run(argv, options);
+    EXPECT_EQ(second.exit_status, exit_status::kAlreadyRunning);
+    EXPECT_EQ(second.err, testing::kStoodDown);
+    EXPECT_EQ(second.out, "");
+    EXPECT_EQ(monitor.Requests().size(), 1u) << "only the first run's start";
+    EXPECT_EQ(testing::ReadFile(program / "corvane.prom"), "# the last run's\n");
+    smtp.Release();
+    EXPECT_EQ(first.Wait(60s).exit_status, exit_status::kOk);
+    EXPECT_EQ(monitor.Requests().size(), 2u);
+  });
+}
+
+// Once the run is decided, a stop request while a monitor that never answers is told ends the
+// process at once, with the run's own status; the request's limit is not waited out.
+TEST(Monitored, ASignalWhileTheMonitorIsToldEndsTheProcessAtOnce) {
+  testing::HttpRecorder silent(0);
+  testing::ProgramFolder program;
+  program.CreateSqliteDatabase(testing::CompanyRowSql("pickup:outbox"));
+  program.WriteConfig("Provider=SQLite;Data Source=fleet.db;", "dispatch@corvanetours.com", "7");
+  testing::ChildProcess run({program.executable().string(), "--heartbeat-url", silent.url() + kKey},
+                            program.CronOptions());
+  const auto asked = std::chrono::steady_clock::now() + testing::kHangLimit;
+  while (silent.Requests().size() < 2 && std::chrono::steady_clock::now() < asked) {
+    std::this_thread::sleep_for(50ms);
+  }
+  ASSERT_EQ(silent.Requests().size(), 2u) << "the final request never came";
+  const auto stopped = std::chrono::steady_clock::now();
+  EXPECT_EQ(run.Stop(SIGTERM), exit_status::kOk);
+  EXPECT_LT(std::chrono::steady_clock::now() - stopped, 4s) << "the 5 s request was waited out";
+}
+
 std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
   const auto result = testing::Run(
       {"/usr/bin/python3", "-c",
@@ -225,12 +284,25 @@ std::map<std::string, double> ParseMetrics(const std::filesystem::path& file) {
 
 TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   testing::TempDir dir;
+  const SecretGuard guard;
   const auto file = dir / "corvane.prom";
-  ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);  // planted: neither read nor waited on
   const std::chrono::system_clock::time_point day(1'700'000'000s);
-  EXPECT_EQ(WriteMetricsFile(file, {76, 0, 0, 1s, "", day - 60s}), "");
-  EXPECT_EQ(WriteMetricsFile(file, {0, 4, 3, 2.5s, "", day}), "");
-  EXPECT_EQ(WriteMetricsFile(file, {124, 2, 1, 4s, "report", day + 3600s}), "");
+  // Planted where the file goes: neither read, waited on nor replaced.
+  for (const mode_t planted : {mode_t{S_IFIFO | 0600}, mode_t{S_IFCHR | 0600}}) {
+    ASSERT_EQ(mknod(file.c_str(), planted, makedev(1, 3)), 0);
+    EXPECT_THAT(WriteMetricsFile(file, {0, 4, 3, 2.5s, {}, day}, guard).str(),
+                HasSubstr("left as it is"));
+    struct stat left {};
+    ASSERT_EQ(lstat(file.c_str(), &left), 0);
+    EXPECT_EQ(left.st_mode & S_IFMT, planted & S_IFMT);
+    std::filesystem::remove(file);
+  }
+  const mode_t umask_before = umask(077);  // the collector reads it whatever the umask
+  EXPECT_TRUE(WriteMetricsFile(file, {76, 0, 0, 1s, {}, day - 60s}, guard).empty());
+  umask(umask_before);
+  EXPECT_TRUE(WriteMetricsFile(file, {0, 4, 3, 2.5s, {}, day}, guard).empty());
+  EXPECT_TRUE(
+      WriteMetricsFile(file, {124, 2, 1, 4s, Own("report"), day + 3600s}, guard).empty());
   EXPECT_EQ(ParseMetrics(file), (std::map<std::string, double>{
                                     {"corvane_run_end_timestamp_seconds", 1'700'003'600},
                                     {"corvane_run_last_success_timestamp_seconds", 1'700'000'000},
@@ -243,7 +315,7 @@ TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   EXPECT_EQ(info.st_mode & 07777, 0644u);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 1);
   const auto missing = dir / "missing" / "corvane.prom";
-  EXPECT_THAT(WriteMetricsFile(missing, {0, 0, 0, 1s, "", day}),
+  EXPECT_THAT(WriteMetricsFile(missing, {0, 0, 0, 1s, {}, day}, guard).str(),
               HasSubstr("warning: metrics file " + missing.string() + " not written"));
 }
 

@@ -1,18 +1,25 @@
 // Settings as operators write them (several recipients, display names, values padded by
 // fixed-width columns) work end to end; settings that someone other than their owner could
 // change are refused before anything is connected; the shipped service unit is sandboxed.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <regex>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "base/file_descriptor.h"
 #include "base/status_codes.h"
 #include "support/local_day.h"
 #include "support/loopback_socket.h"
@@ -80,13 +87,30 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
   const std::string& how = GetParam();
   LoopbackSocket database;
   ProgramFolder program;
-  program.WriteConfig("Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" +
-                          std::to_string(database.port()) + ";Database=fleet;UID=corvane;",
-                      "dispatch@corvanetours.com", "7");
+  const std::string password = how == "PasswordReadableByOthers" ? "PWD=s3cret;" : "";
+  program.WriteConfig(
+      "Driver={PostgreSQL Unicode};Server=127.0.0.1;Port=" + std::to_string(database.port()) +
+          ";Database=fleet;UID=corvane;" + password,
+      "dispatch@corvanetours.com", "7");
   const fs::path config = program / "config.txt";
+  TempDir elsewhere;
   std::string fix;
   ProcessOptions options = program.CronOptions();
-  if (how == "GroupWritable") {
+  if (how == "PasswordReadableByOthers") {
+    fs::permissions(config, fs::perms::group_read | fs::perms::others_read,
+                    fs::perm_options::add);
+    fix = "holds the database password and others can read it (mode 0644). Fix: chmod 600 " +
+          config.string();
+  } else if (how == "LinkToAFolderOthersCanWrite") {
+    // As the package links it to /etc: the target's folder is held to the rule too.
+    fs::rename(config, elsewhere / "config.txt");
+    fs::create_symlink(elsewhere / "config.txt", config);
+    fs::permissions(elsewhere.path(), fs::perms::all);
+    fix = "the folder on the way to config.txt " + elsewhere.path().string() +
+          " can be changed by others (mode 0777); they could send the database password "
+          "anywhere. Fix: chmod go-w " +
+          elsewhere.path().string();
+  } else if (how == "GroupWritable") {
     fs::permissions(config, fs::perms::group_write, fs::perm_options::add);
     fix = "chmod go-w " + config.string();
   } else if (how == "WorldWritable") {
@@ -127,8 +151,58 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
 INSTANTIATE_TEST_SUITE_P(ConfigAndFolder, UnsafeSettings,
                          ::testing::Values("GroupWritable", "WorldWritable", "OwnedByAnotherUser",
                                            "FolderWorldWritable", "ProgramWorldWritable",
-                                           "ProgramOwnedByAnotherUser"),
+                                           "ProgramOwnedByAnotherUser", "PasswordReadableByOthers",
+                                           "LinkToAFolderOthersCanWrite"),
                          [](const auto& param) { return param.param; });
+
+// Another local user, woken by each file event in the folder, tries to open config.txt and the
+// lock file while `cmake --install` makes them: a descriptor opened in any moment before they are
+// owner-only would be kept (to read the password written later, or to hold the lock). The racer
+// is a thread of this test that has become nobody: the raw system calls change its own
+// credentials only.
+TEST(Install, MakesTheSettingsAndTheLockOwnerOnlyFromTheirFirstByte) {
+  if (geteuid() != 0) GTEST_SKIP() << "a racer of another user needs root";
+  TempDir dir;
+  const fs::path prefix = dir / "program";
+  fs::create_directory(prefix);
+  fs::permissions(dir.path(), fs::perms::owner_all | fs::perms::others_exec);
+  const passwd* nobody = getpwnam("nobody");
+  ASSERT_NE(nobody, nullptr);
+  const std::vector<fs::path> made = {prefix / "config.txt", prefix / "corvane-email-handler.lock"};
+  std::atomic<bool> installed{false};
+  std::atomic<int> opened{0};
+  std::set<fs::path> refused;
+  const FileDescriptor events(inotify_init1(IN_CLOEXEC));
+  ASSERT_GE(inotify_add_watch(events.get(), prefix.c_str(), IN_CREATE | IN_ATTRIB), 0);
+  std::thread racer([&, uid = nobody->pw_uid, gid = nobody->pw_gid] {
+    if (syscall(SYS_setgroups, 0, nullptr) != 0 || syscall(SYS_setresgid, gid, gid, gid) != 0 ||
+        syscall(SYS_setresuid, uid, uid, uid) != 0) {
+      return;
+    }
+    while (!installed) {
+      pollfd event{events.get(), POLLIN, 0};
+      if (poll(&event, 1, 50) <= 0) continue;
+      char buffer[4096];
+      (void)!read(events.get(), buffer, sizeof buffer);
+      for (const fs::path& file : made) {
+        const FileDescriptor got(open(file.c_str(), O_RDONLY | O_CLOEXEC));
+        if (got.valid()) ++opened;
+        if (!got.valid() && errno == EACCES) refused.insert(file);
+      }
+    }
+  });
+  const ProcessResult install =
+      testing::Run({"cmake", "--install", CORVANE_BINARY_DIR, "--prefix", prefix.string()});
+  installed = true;
+  racer.join();
+  ASSERT_EQ(install.exit_status, 0) << install.out << install.err;
+  EXPECT_EQ(refused, std::set<fs::path>(made.begin(), made.end())) << "the racer saw them made";
+  EXPECT_EQ(opened, 0);
+  for (const fs::path& file : made) {
+    EXPECT_EQ(fs::status(file).permissions(), fs::perms::owner_read | fs::perms::owner_write)
+        << file;
+  }
+}
 
 TEST(ServiceUnit, IsSandboxedAndVerifies) {
   if (access("/usr/bin/systemd-analyze", X_OK) != 0) GTEST_SKIP() << "no systemd-analyze";

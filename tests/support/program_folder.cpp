@@ -72,6 +72,8 @@ void ProgramFolder::WriteConfig(std::string_view connection_string, std::string_
 
 void ProgramFolder::WriteConfigText(std::string_view bytes) {
   WriteFile(dir_ / "config.txt", bytes);
+  // Owner-only, as the install makes it: a password in it is refused otherwise.
+  std::filesystem::permissions(dir_ / "config.txt", std::filesystem::perms(0600));
 }
 
 std::filesystem::path ProgramFolder::CreateSqliteDatabase(std::string_view sql,
@@ -112,7 +114,7 @@ ProcessResult ProgramFolder::RunCommand(const std::vector<std::string>& argument
 
 void ExpectOneLineReport(const ProcessResult& result) {
   const std::string& err = result.err;
-  if (err.empty() || err == "Application Already Running\nThis application is already running.\n") {
+  if (err.empty() || err == kStoodDown) {
     return;
   }
   // A usage error is its one line followed by the usage text.

@@ -54,6 +54,10 @@ class ProgramFolder {
 // the lock itself; `file` may not be there yet. False after `limit`.
 bool WaitUntilFileLocked(const std::filesystem::path& file, std::chrono::milliseconds limit);
 
+// What a run that finds another going writes, on standard error: one line, both texts.
+inline constexpr std::string_view kStoodDown =
+    "corvane-email-handler: Application Already Running: This application is already running.\n";
+
 // Fails the test unless the run's standard error is empty, the single-instance message, or one
 // report line that holds no password.
 void ExpectOneLineReport(const ProcessResult& result);

@@ -7,7 +7,8 @@ It serves on the listening socket it inherits as descriptor 3 (the test bound it
 the test reports is this server's and no one else's) and writes "ready" to standard output once
 it serves. With --auth-user, AUTH (PLAIN, LOGIN) is required before mail, the password comes
 from the environment variable CORVANE_SMTP_PASSWORD (never the command line, which any user may
-read), and over STARTTLS it is only allowed after STARTTLS. Runs until killed.
+read), and over STARTTLS it is only allowed after STARTTLS; --echo-auth refuses every AUTH with
+a reply that quotes the client's response in base64. Runs until killed.
 
 For each accepted message it writes FOLDER/NNNNNN.env (the envelope and session, one
 "key hexvalue" line each) and FOLDER/NNNNNN.eml (envelope.original_content, unchanged), both
@@ -19,6 +20,7 @@ recipient whose address starts with "refused" gets a 550 reply.
 
 import argparse
 import asyncio
+import base64
 import os
 import socket
 import ssl
@@ -95,6 +97,7 @@ def main():
     parser.add_argument("--key")
     parser.add_argument("--auth-user")
     parser.add_argument("--no8bitmime", action="store_true")
+    parser.add_argument("--echo-auth", action="store_true")
     args = parser.parse_args()
 
     context = None
@@ -114,6 +117,11 @@ def main():
         password = os.environ["CORVANE_SMTP_PASSWORD"].encode()
 
         def authenticator(server, session, envelope, mechanism, auth_data):
+            if args.echo_auth:
+                said = auth_data.password if mechanism == "LOGIN" else (
+                    b"\0" + auth_data.login + b"\0" + auth_data.password)
+                echo = "535 5.7.8 " + base64.b64encode(said).decode()
+                return AuthResult(success=False, handled=False, message=echo)
             ok = (isinstance(auth_data, LoginPassword)
                   and auth_data.login == user and auth_data.password == password)
             # handled=False lets aiosmtpd send the 535 reply; True would leave the client waiting.

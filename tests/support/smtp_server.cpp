@@ -200,6 +200,7 @@ SmtpServer::SmtpServer(SmtpServerOptions options) {
     process_options.set_env["CORVANE_SMTP_PASSWORD"] = auth_password_;
   }
   if (!options.announce_8bitmime) argv.push_back("--no8bitmime");
+  if (options.echo_auth) argv.push_back("--echo-auth");
   process_ = std::make_unique<ChildProcess>(argv, process_options);
   if (!process_->WaitForLine("ready", std::chrono::seconds(60))) {
     process_->Stop(SIGKILL);

@@ -106,6 +106,9 @@ struct SmtpServerOptions {
   std::string auth_user;
   // Empty: a secret made for this server (SmtpServer::auth_password()).
   std::string auth_password;
+  // Every AUTH is refused with a reply that quotes the client's response (base64), as some
+  // servers do.
+  bool echo_auth = false;
 };
 
 class SmtpServer {

@@ -37,6 +37,7 @@ void OdbcHandle::Fail(SQLRETURN ret, std::string_view doing) const {
 
 void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::string_view doing) {
   long number = 0;
+  std::string state_of_first;
   std::string records;
   for (SQLSMALLINT record = 1; record <= 10; ++record) {
     SQLWCHAR state[6] = {};
@@ -46,7 +47,10 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
     const SQLRETURN got = SQLGetDiagRecW(type, handle, record, state, &native, message,
                                          static_cast<SQLSMALLINT>(std::size(message)), &length);
     if (!Succeeded(got) || got == SQL_NO_DATA) break;
-    if (record == 1) number = native;
+    if (record == 1) {
+      number = native;
+      state_of_first = FromOdbcText(state, 5);
+    }
     const std::size_t shown = std::min<std::size_t>(
         static_cast<std::size_t>(length < 0 ? 0 : length), std::size(message) - 1);
     if (!records.empty()) records += "; ";
@@ -59,8 +63,12 @@ void ThrowOdbcError(SQLSMALLINT type, SQLHANDLE handle, SQLRETURN ret, std::stri
   if (records.empty()) {
     records = ret == SQL_INVALID_HANDLE ? "invalid handle" : "the driver gave no diagnostics";
   }
-  ThrowDatabaseError(number != 0 ? number : errnum::kProviderError,
-                     "ODBC error while " + std::string(doing) + ": " + records);
+  const std::string description = "ODBC error while " + std::string(doing) + ": " + records;
+  // The driver's SQLSTATE is what names the failure; its native code is in the description.
+  if (state_of_first.empty()) ThrowDatabaseError(errnum::kProviderError, description);
+  ThrowDatabaseError(
+      ForeignCode{"SQLSTATE " + state_of_first, number != 0 ? number : errnum::kProviderError},
+      description);
 }
 
 std::vector<SQLWCHAR> ToOdbcText(std::string_view utf8) {

@@ -33,8 +33,9 @@ SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::millis
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    ThrowDatabaseError(rc, "Cannot open the SQLite database '" + opening.file.string() +
-                               "': " + message + " (SQLite code " + std::to_string(rc) + ")");
+    ThrowDatabaseError(ForeignCode::Of("SQLite", rc),
+                       "Cannot open the SQLite database '" + opening.file.string() + "': " +
+                           message + " (SQLite code " + std::to_string(rc) + ")");
   }
   sqlite3_extended_result_codes(raw, 1);
   // A busy wait is part of its statement: it ends before the statement's own limit.
@@ -81,7 +82,8 @@ SqliteStatementPtr SqliteDatabase::Take(const std::string& sql) {
   SqliteStatementPtr statement(raw);
   if (rc != SQLITE_OK) Fail(rc, "preparing the query: " + sql);
   if (raw == nullptr) {
-    ThrowDatabaseError(SQLITE_MISUSE, "The query text holds no statement: '" + sql + "'");
+    ThrowDatabaseError(ForeignCode::Of("SQLite", SQLITE_MISUSE),
+                       "The query text holds no statement: '" + sql + "'");
   }
   return statement;
 }
@@ -179,9 +181,9 @@ void SqliteDatabase::Fail(int rc, std::string_view doing) const {
   }
   const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
   const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);
-  ThrowDatabaseError(code != 0 ? code : rc, "SQLite error " +
-                                                std::to_string(code != 0 ? code : rc) + " while " +
-                                                std::string(doing) + ": " + message);
+  ThrowDatabaseError(ForeignCode::Of("SQLite", code != 0 ? code : rc),
+                     "SQLite error " + std::to_string(code != 0 ? code : rc) + " while " +
+                         std::string(doing) + ": " + message);
 }
 
 }  // namespace corvane::data

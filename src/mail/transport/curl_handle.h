@@ -3,7 +3,9 @@
 
 #include <curl/curl.h>
 
+#include <filesystem>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace corvane::mail {
@@ -39,5 +41,12 @@ void SetCurlOption(CURL* handle, CURLoption option, T value, std::string_view na
 
 // Appends `text` to `list` (copied by libcurl); fails with kMail when out of memory.
 void AppendCurlList(CurlList& list, const char* text);
+
+// The CA certificates (PEM) in `path` (CORVANE_MAIL_CA_FILE), for CURLOPT_CAINFO_BLOB. Read only
+// from a regular file, and opened without waiting: a FIFO or device put there would hold a
+// request past its limit. Fails (kMail) for anything else or a file that cannot be read.
+std::string ReadCaFile(const std::filesystem::path& path);
+// Verifies peers with `pem` (ReadCaFile) instead of the system's CA file.
+void SetCaCertificates(CURL* handle, const std::string& pem);
 
 }  // namespace corvane::mail

@@ -17,8 +17,8 @@ namespace corvane::mail {
 namespace {
 
 [[noreturn]] void FailWith(int error, const std::string& doing, const std::filesystem::path& path) {
-  ThrowMailFailure(
-      error, "mail: cannot " + doing + " " + Quoted(path.string()) + ": " + std::strerror(error));
+  ThrowMailFailure(ForeignCode::System(error),
+                   "cannot " + doing + " " + Quoted(path.string()) + ": " + std::strerror(error));
 }
 
 // Removes the temporary file unless the write was committed.

@@ -13,13 +13,9 @@ constexpr std::string_view kWhat = "mail server";
 constexpr int kSmtpPort = 25;
 constexpr int kSmtpsPort = 465;
 
-// The server text for an error message, with the password of its user part masked.
+// The server text for an error message, its secrets masked.
 std::string Shown(std::string_view text) {
-  const std::string_view password = FindCredentials(text).password;
-  if (password.empty()) return Quoted(text);
-  const std::size_t at = static_cast<std::size_t>(password.data() - text.data());
-  return Quoted(std::string(text.substr(0, at)) + "****" +
-                std::string(text.substr(at + password.size())));
+  return Quoted(ShownServerText(text));
 }
 
 bool IsHostChar(char c) {
@@ -62,25 +58,6 @@ void ParseHostPort(std::string_view authority, std::string_view text, ServerAddr
   out.host = std::string(authority.substr(0, colon));
   if (!IsValidHost(out.host)) ThrowRefused(kWhat, Shown(text) + " has no valid host name");
   if (colon != std::string_view::npos) out.port = ParsePort(authority.substr(colon + 1), text);
-}
-
-// `encoded` with each %XX undone; a '%' not followed by two hex digits stays as it is and
-// makes `complete` false.
-std::string PercentDecoded(std::string_view encoded, bool& complete) {
-  complete = true;
-  std::string out;
-  for (std::size_t i = 0; i < encoded.size(); ++i) {
-    const int high = encoded[i] == '%' && i + 2 < encoded.size() ? HexDigitValue(encoded[i + 1]) : -1;
-    const int low = high >= 0 ? HexDigitValue(encoded[i + 2]) : -1;
-    if (low < 0) {
-      complete = complete && encoded[i] != '%';
-      out += encoded[i];
-      continue;
-    }
-    out += static_cast<char>(high * 16 + low);
-    i += 2;
-  }
-  return out;
 }
 
 std::string PercentDecode(std::string_view encoded, std::string_view text) {
@@ -137,12 +114,16 @@ WrittenCredentials FindCredentials(std::string_view server_text) {
   std::string_view rest = TrimBlanks(server_text);
   if (StartsWithNoCase(rest, "pickup:")) return {};
   std::size_t scheme = 0;
+  bool slip = false;
   for (const std::string_view name : {std::string_view("smtps"), std::string_view("smtp")}) {
     if (!StartsWithNoCase(rest, name)) continue;
     std::size_t end = name.size();
     if (end < rest.size() && rest[end] == ':') ++end;
     while (end < rest.size() && rest[end] == '/') ++end;
-    if (end > name.size()) scheme = end;  // a slip such as "smtp:" or "smtp//" still is one
+    if (end > name.size()) {
+      scheme = end;  // a slip such as "smtp:" or "smtp//" still is one
+      slip = rest.substr(name.size(), end - name.size()) != "://";
+    }
     break;
   }
   const std::size_t at = rest.rfind('@');
@@ -156,26 +137,60 @@ WrittenCredentials FindCredentials(std::string_view server_text) {
   const std::size_t colon = userinfo.find(':');
   WrittenCredentials out;
   out.present = true;
+  out.scheme_slip = slip;
+  out.userinfo = userinfo;
   out.user = userinfo.substr(0, colon);
   if (colon != std::string_view::npos) out.password = userinfo.substr(colon + 1);
   return out;
 }
 
-std::vector<std::string> PasswordTexts(std::string_view server_text) {
-  const std::string_view written = FindCredentials(server_text).password;
-  if (written.empty()) return {};
-  bool complete = true;
-  std::vector<std::string> texts;
-  for (const std::string& form : {std::string(written), PercentDecoded(written, complete)}) {
-    // Also as a mail error quotes it (a server's reply that echoes it, for one).
-    const std::string quoted = Quoted(form);
-    for (std::string text : {form, quoted.substr(1, quoted.size() - 2)}) {
-      if (std::find(texts.begin(), texts.end(), text) == texts.end()) {
-        texts.push_back(std::move(text));
-      }
-    }
+std::vector<std::string_view> SecretParts(std::string_view server_text) {
+  const WrittenCredentials written = FindCredentials(server_text);
+  if (!written.present) return {};
+  std::vector<std::string_view> parts;
+  if (!written.password.empty()) parts.push_back(written.password);
+  // Read another way, the user is a password: "smtp:x@host" is user "smtp" with password "x" as
+  // often as user "x"; "smtp:/u:p@host" user "smtp" with password "/u:p".
+  if (written.password.empty() || written.scheme_slip) parts.push_back(written.user);
+  if (written.scheme_slip) parts.push_back(written.userinfo);
+  return parts;
+}
+
+std::string ShownServerText(std::string_view server_text) {
+  const std::vector<std::string_view> parts = SecretParts(server_text);
+  if (parts.empty()) return std::string(server_text);
+  // The user and the password lie within the user part: mask that span's secrets in place.
+  std::vector<bool> secret(server_text.size(), false);
+  for (const std::string_view part : parts) {
+    const auto at = static_cast<std::size_t>(part.data() - server_text.data());
+    std::fill_n(secret.begin() + static_cast<long>(at), part.size(), true);
   }
-  return texts;
+  std::string shown;
+  for (std::size_t i = 0; i < server_text.size();) {
+    if (!secret[i]) {
+      shown += server_text[i++];
+      continue;
+    }
+    shown += "****";
+    while (i < server_text.size() && secret[i]) ++i;
+  }
+  return shown;
+}
+
+void GuardSecrets(std::string_view server_text, SecretGuard& guard) {
+  for (const std::string_view part : SecretParts(server_text)) {
+    guard.AddSecret(part, "the mail server's user or password");
+  }
+  // Padded as a fixed-width column holds it, and trimmed as the program reads it.
+  for (const std::string_view text : {server_text, TrimBlanks(server_text)}) {
+    guard.AddShownAs(text, ShownServerText(text));
+  }
+  const WrittenCredentials written = FindCredentials(server_text);
+  if (!written.password.empty()) {
+    bool complete = true;
+    guard.AddLogin(PercentDecoded(written.user, complete),
+                   PercentDecoded(written.password, complete));
+  }
 }
 
 ServerAddress ParseServerAddress(std::string_view text,

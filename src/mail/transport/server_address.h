@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/secret_guard.h"
+
 namespace corvane::mail {
 
 enum class ServerKind {
@@ -41,17 +43,23 @@ struct ServerAddress {
 // "smtp://u:p@h", "smtp:/u:p@h", "smtp:u:p@h", "smtp//u:p@h" and "u:p@h:25" all carry password
 // "p". A pickup folder carries none.
 struct WrittenCredentials {
-  bool present = false;  // the text has a user part
+  bool present = false;       // the text has a user part
+  bool scheme_slip = false;   // "smtp" or "smtps" written without "://" before it
+  std::string_view userinfo;  // the whole user part
   std::string_view user;
   std::string_view password;  // empty: none
 };
 WrittenCredentials FindCredentials(std::string_view server_text);
 
-// Every text that would show the password of `server_text`: as written and percent-decoded
-// (e.g. "p%40ss" and "p@ss"), each also as a mail error quotes it (Quoted, mail_error.h); none
-// when it carries no password. For masking wherever the server text or a server's reply is
-// shown.
-std::vector<std::string> PasswordTexts(std::string_view server_text);
+// The parts of `server_text` that are or may be secrets, as written (views into it): the
+// password; and where the text can be read another way, the user (without a password, or
+// after a slipped scheme) and the whole user part. None for a text without a user part.
+std::vector<std::string_view> SecretParts(std::string_view server_text);
+// `server_text` with each of its SecretParts shown as "****": how any output shows it.
+std::string ShownServerText(std::string_view server_text);
+// Hands `guard` every secret of `server_text`: its SecretParts, the text as ShownServerText
+// shows it, and the login the program would send with it.
+void GuardSecrets(std::string_view server_text, SecretGuard& guard);
 
 // Fails (ThrowRefused) for an empty text, a text with blanks or control characters, an unknown
 // scheme, a bad host or port, a path or query in a URL, or credentials outside a URL form.

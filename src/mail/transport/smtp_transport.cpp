@@ -73,10 +73,12 @@ SmtpTransport::SmtpTransport(ServerAddress server, const MailOptions& options)
     : server_(std::move(server)),
       connect_timeout_(options.connect_timeout),
       quit_timeout_(options.quit_timeout),
-      ca_file_(options.ca_file),
       watch_(options.watch),
       handle_(curl_easy_init()) {
-  if (!handle_) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
+  if (!handle_) ThrowMailFailure(CurlCode(CURLE_FAILED_INIT), "libcurl cannot make a handle");
+  if (server_.kind != ServerKind::kRelay && !options.ca_file.empty()) {
+    ca_certificates_ = ReadCaFile(options.ca_file);
+  }
   Configure(handle_.get());
   CURL* h = handle_.get();
   SetCurlOption(h, CURLOPT_UPLOAD, 1L, "CURLOPT_UPLOAD");
@@ -120,9 +122,7 @@ void SmtpTransport::Configure(CURL* h) {
   } else {
     SetCurlOption(h, CURLOPT_SSL_VERIFYPEER, 1L, "CURLOPT_SSL_VERIFYPEER");
     SetCurlOption(h, CURLOPT_SSL_VERIFYHOST, 2L, "CURLOPT_SSL_VERIFYHOST");
-    if (!ca_file_.empty()) {
-      SetCurlOption(h, CURLOPT_CAINFO, ca_file_.c_str(), "CURLOPT_CAINFO");
-    }
+    if (ca_certificates_) SetCaCertificates(h, *ca_certificates_);
   }
   if (server_.has_credentials) {
     SetCurlOption(h, CURLOPT_USERNAME, server_.user.c_str(), "CURLOPT_USERNAME");
@@ -210,7 +210,7 @@ long SmtpTransport::Deliver(const Envelope& envelope, const ComposedMessage& mes
 std::string SmtpTransport::Check(const std::vector<Envelope>& envelopes,
                                  const DeliveryOptions& options) {
   CurlEasy check(curl_easy_init());
-  if (!check) ThrowMailFailure(CURLE_FAILED_INIT, "mail: libcurl cannot make a handle");
+  if (!check) ThrowMailFailure(CurlCode(CURLE_FAILED_INIT), "libcurl cannot make a handle");
   CURL* h = check.get();
   Configure(h);
   SetLimits(h, options);
@@ -292,9 +292,9 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - steady_clock::now());
     if (left.count() <= 0) {
-      ThrowMailFailure(CURLE_OPERATION_TIMEDOUT, "mail: checking " + server_.Describe() +
-                                                     " failed: no reply to " + command +
-                                                     " within the time limit");
+      ThrowMailFailure(CurlCode(CURLE_OPERATION_TIMEDOUT), "checking " + server_.Describe() +
+                                                               " failed: no reply to " + command +
+                                                               " within the time limit");
     }
     pollfd fd{socket, events, 0};
     ::poll(&fd, 1, static_cast<int>(std::min<long long>(left.count(), 1000)));
@@ -327,9 +327,9 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
     }
     if (code != CURLE_OK) Fail(h, code);
     if (n == 0) {
-      ThrowMailFailure(CURLE_RECV_ERROR, "mail: checking " + server_.Describe() +
-                                             " failed: the server closed the connection after " +
-                                             command);
+      ThrowMailFailure(CurlCode(CURLE_RECV_ERROR),
+                       "checking " + server_.Describe() +
+                           " failed: the server closed the connection after " + command);
     }
     reply.append(buffer, n);
     if (reply.size() > 64 * 1024) break;
@@ -346,9 +346,9 @@ std::string SmtpTransport::Command(CURL* h, const std::string& command,
   }
   last_reply_ = joined;
   if (joined.empty() || joined[0] != '2') {
-    ThrowMailFailure(CURLE_WEIRD_SERVER_REPLY, "mail: checking " + server_.Describe() +
-                                                   " failed: " + command +
-                                                   " was refused; server said: " + Quoted(joined));
+    ThrowMailFailure(CurlCode(CURLE_WEIRD_SERVER_REPLY),
+                     "checking " + server_.Describe() + " failed: " + command +
+                         " was refused; server said: " + Quoted(joined));
   }
   return joined;
 }
@@ -426,22 +426,21 @@ void SmtpTransport::Fail(CURL* handle, CURLcode code) {
     // The last reply answered an earlier step: name the one that went unanswered instead.
     const bool connecting = step_ == kGreeting || step_ == kTlsHandshake || step_ == kEhlo;
     const auto limit = connecting ? std::min(connect_timeout_, limit_) : limit_;
-    std::string text = "mail: sending through " + server_.Describe() + " failed: " +
-                       kSteps[step_].missing + " within " + std::to_string(limit.count()) +
-                       " seconds (curl " + std::to_string(code) + ")";
+    std::string text = "sending through " + server_.Describe() +
+                       " failed: " + kSteps[step_].missing + " within " +
+                       std::to_string(limit.count()) + " seconds";
     if (error_buffer_[0] != '\0') text += ": " + std::string(error_buffer_);
-    ThrowMailFailure(code, std::move(text));
+    ThrowMailFailure(CurlCode(code), std::move(text));
   }
   long reply = 0;  // stays 0 if libcurl cannot say: the failure itself is reported either way
   (void)curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &reply);
-  std::string text = "mail: sending through " + server_.Describe() +
-                     " failed: " + curl_easy_strerror(code) + " (curl " + std::to_string(code) +
-                     ")";
+  std::string text =
+      "sending through " + server_.Describe() + " failed: " + curl_easy_strerror(code);
   if (error_buffer_[0] != '\0') text += ": " + std::string(error_buffer_);
   if (reply != 0) text += "; reply code " + std::to_string(reply);
   const std::string& said = last_refusal_.empty() ? last_reply_ : last_refusal_;
   if (!said.empty()) text += "; server said: " + Quoted(said);
-  ThrowMailFailure(code, std::move(text));
+  ThrowMailFailure(CurlCode(code), std::move(text));
 }
 
 }  // namespace corvane::mail

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "mail/transport/curl_handle.h"
@@ -18,7 +19,8 @@ namespace corvane::mail {
 
 class SmtpTransport final : public MailTransport {
  public:
-  // `server` of kind kRelay, kSmtpUrl or kSmtpsUrl. Fails with kMail when libcurl refuses.
+  // `server` of kind kRelay, kSmtpUrl or kSmtpsUrl. Fails with kMail when libcurl refuses or
+  // the CA file cannot be used (ReadCaFile).
   SmtpTransport(ServerAddress server, const MailOptions& options);
   // Closes the cached connection with a QUIT that waits at most MailOptions::quit_timeout.
   ~SmtpTransport() override;
@@ -65,7 +67,8 @@ class SmtpTransport final : public MailTransport {
   ServerAddress server_;
   std::chrono::seconds connect_timeout_;
   std::chrono::seconds quit_timeout_;
-  std::filesystem::path ca_file_;
+  // From MailOptions::ca_file, read once, for the forms that verify; none: the system's.
+  std::optional<std::string> ca_certificates_;
   WaitWatch* watch_;
   char error_buffer_[CURL_ERROR_SIZE] = {};
   CurlList recipients_;  // declared before handle_: libcurl reads it until the handle goes

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ostream>
 
 #include "mail/compose/readable_message.h"
 #include "mail/mail_error.h"
@@ -17,20 +16,21 @@ namespace {
 // A dry run's transport: shows each message as the real transport would hand it over.
 class PreviewTransport final : public MailTransport {
  public:
-  PreviewTransport(std::ostream& out, BccHeader bcc, int& counter)
+  PreviewTransport(const Output& out, BccHeader bcc, int& counter)
       : out_(out), bcc_(bcc), counter_(counter) {}
 
   BccHeader bcc_header() const override { return bcc_; }
 
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions&) override {
-    out_ << "== message " << ++counter_ << ": MAIL FROM:<" << envelope.from << ">";
-    for (const std::string& recipient : envelope.recipients)
-      out_ << " RCPT TO:<" << recipient << ">";
+    std::string text =
+        "== message " + std::to_string(++counter_) + ": MAIL FROM:<" + envelope.from + ">";
+    for (const std::string& recipient : envelope.recipients) text += " RCPT TO:<" + recipient + ">";
     // SendMsg always asks for 7-bit, which every server takes; shown decoded, as read.
-    out_ << " ==\n" << ReadableMessage(message.seven_bit);
-    out_.flush();
-    if (!out_) ThrowMailFailure(EIO, "mail: the preview could not be written");
+    text += " ==\n" + ReadableMessage(message.seven_bit);
+    if (!out_.Write(text)) {
+      ThrowMailFailure(ForeignCode::System(errno), "the preview could not be written");
+    }
     last_reply_ = "previewed as message " + std::to_string(counter_);
     return 0;
   }
@@ -40,7 +40,7 @@ class PreviewTransport final : public MailTransport {
   }
 
  private:
-  std::ostream& out_;
+  const Output& out_;
   BccHeader bcc_;
   int& counter_;
   std::string last_reply_;

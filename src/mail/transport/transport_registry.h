@@ -4,12 +4,12 @@
 
 #include <filesystem>
 #include <functional>
-#include <iosfwd>
 #include <map>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "base/output.h"
 #include "mail/compose/message_stamp.h"
 #include "mail/transport/mail_transport.h"
 
@@ -31,7 +31,7 @@ class TransportRegistry {
   // it: the envelope on a line "== message N: MAIL FROM:<...> RCPT TO:<...> ==", then the message
   // that would go to the server as its reader will see it (compose/readable_message.h). The
   // server text is still read and checked.
-  void PreviewInstead(std::ostream& out) { preview_ = &out; }
+  void PreviewInstead(const Output& out) { preview_ = &out; }
 
   // What the last delivery through any of them ended with (MailTransport::last_reply).
   const std::string& last_reply() const { return last_reply_; }
@@ -42,7 +42,7 @@ class TransportRegistry {
   MailOptions options_;
   UniqueTokens tokens_;
   std::map<std::string, std::unique_ptr<MailTransport>, std::less<>> transports_;
-  std::ostream* preview_ = nullptr;
+  const Output* preview_ = nullptr;
   int previewed_ = 0;  // messages previewed so far, over all servers
   std::string last_reply_;
 };

@@ -2,9 +2,11 @@
 // AUTH only over TLS.
 #include <curl/curl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "delivery_helpers.h"
 #include "support/smtp_server.h"
+#include "support/temp_dir.h"
 
 namespace corvane::mail {
 namespace {
@@ -84,6 +86,20 @@ TEST(SmtpSecurity, SmtpUrlsVerifyTheServerCertificate) {
   DeliveringMailComponent system_store_only("/nonexistent", {});
   const Error error = ExpectMailError([&] { SendOne(system_store_only, url); });
   EXPECT_EQ(error.number(), CURLE_PEER_FAILED_VERIFICATION) << error.what();
+  EXPECT_EQ(server.Messages().size(), 1u);
+
+  // A CA file that is no regular file is refused at once: a FIFO would hold the send until
+  // someone wrote to it.
+  testing::TempDir dir;
+  ASSERT_EQ(mkfifo((dir / "ca.pem").c_str(), 0600), 0);
+  MailOptions fifo;
+  fifo.ca_file = dir / "ca.pem";
+  const Error refused = ExpectMailError([&] {
+    DeliveringMailComponent waiting("/nonexistent", fifo);
+    SendOne(waiting, url);
+  });
+  EXPECT_EQ(refused.code(), "EINVAL");
+  EXPECT_NE(refused.description().find("not a regular file"), std::string::npos);
   EXPECT_EQ(server.Messages().size(), 1u);
 }
 
