@@ -35,6 +35,12 @@ bool HasNoCase(std::string_view text, std::string_view part) {
   return ToLowerAscii(text).find(ToLowerAscii(part)) != std::string::npos;
 }
 
+std::string LedgerClaimInsert(std::string_view now, std::string_view seconds_from_now) {
+  return "INSERT INTO CorvaneLedger (Pass, AlertKey, AlertDay, Recipients, State, Host, "
+         "ClaimedAt, ClaimedUntil) VALUES (?, ?, ?, ?, 'claimed', ?, " +
+         std::string(now) + ", " + std::string(seconds_from_now) + ")";
+}
+
 const EngineProfile& ProfileForConnectionString(const ConnectionString& read) {
   for (const EngineProfile* profile : Profiles()) {
     if (profile->Claims(read)) return *profile;

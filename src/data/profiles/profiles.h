@@ -26,6 +26,11 @@ void AddUnlessSet(ConnectionString& parts, std::string_view name, std::string_vi
 // Whether `text` holds `part`, any letter case.
 bool HasNoCase(std::string_view text, std::string_view part);
 
+// The INSERT of a new ledger claim (LedgerDialect::claim's placeholders), the server's clock
+// written as `now` and the claim's end as `seconds_from_now`; each engine adds how a row that
+// is there already is left alone.
+std::string LedgerClaimInsert(std::string_view now, std::string_view seconds_from_now);
+
 // SQL Server's OLE DB providers (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*), for the settings files of
 // existing installations: the string's parts as the ODBC parts of `driver`. Fails (kDatabase)
 // for a keyword that has no ODBC equivalent, and when `driver` is empty ("no SQL Server ODBC

@@ -75,6 +75,23 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
           SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE, true};
 }
 
+// Times are the machine's local time as ISO text, which compares in time order.
+const LedgerDialect& SqliteLedger() {
+  static const LedgerDialect dialect = [] {
+    LedgerDialect d;
+    d.setup_file = "ledger-sqlite.sql";
+    d.table_question =
+        "SELECT COUNT(*) AS Found FROM sqlite_master WHERE type = 'table' AND name = "
+        "'CorvaneLedger' COLLATE NOCASE";
+    d.now = "datetime('now', 'localtime')";
+    d.seconds_from_now = "datetime('now', 'localtime', ? || ' seconds')";
+    d.claim =
+        LedgerClaimInsert(d.now, d.seconds_from_now) + " ON CONFLICT (Pass, AlertKey) DO NOTHING";
+    return d;
+  }();
+  return dialect;
+}
+
 class Sqlite final : public EngineProfile {
  public:
   std::string_view name() const override { return "SQLite"; }
@@ -129,6 +146,17 @@ class Sqlite final : public EngineProfile {
     const fs::path file = main->Field("file").text();
     return ::access(file.c_str(), W_OK) == 0 &&
            ::access(file.parent_path().c_str(), W_OK | X_OK) == 0;
+  }
+
+  // No lock of SQLite's outlives a statement and still lets the connection's own writes
+  // through: a write transaction held for the run would keep every claim, record and mark
+  // uncommitted until the end (a run that dies forgets what it sent) and shut the operator's
+  // own programs out of the file. The ledger holds a lease instead (TryRunLock's default).
+  const LedgerDialect* Ledger() const override { return &SqliteLedger(); }
+
+  // The file holds the ledger: what lets the login write the marks lets it keep the ledger.
+  std::optional<bool> MayKeepLedger(Connection& connection) const override {
+    return MayUpdate(connection, "CorvaneLedger", "State");
   }
 };
 
