@@ -13,6 +13,7 @@
 #include "data/connection_string.h"
 #include "data/database.h"
 #include "mail/transport/server_address.h"
+#include "run/ledger_commands.h"
 #include "run/monitoring.h"
 #include "run/operator_commands.h"
 #include "run/report.h"
@@ -72,6 +73,24 @@ std::string Describe(const RunState& state, long number, const std::string& desc
   return line.substr(kProgramName.size() + 2);
 }
 
+namespace {
+
+// A failure ended the run: the ledger keeps what it says of the message in hand. The run's report
+// stays the first failure; where the ledger cannot write, a warning says so, and what it left
+// claimed is taken over once the claim's time has passed.
+void SettleLedger(RunState& state, const Error& failure) {
+  if (!state.ledger) return;
+  try {
+    state.ledger->SettleAfter(failure);
+  } catch (const std::exception& also) {
+    std::cerr << WarningLine(
+        std::string("the ledger could not record how the run ended: ") + also.what(),
+        state.secrets);
+  }
+}
+
+}  // namespace
+
 Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   const auto failed = [&](ErrorKind kind, long number, const std::string& description) {
     return Outcome{ExitStatusFor(kind),
@@ -82,6 +101,7 @@ Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   } catch (const ProcessEnded& end) {
     return Outcome{end.status(), ""};
   } catch (const Error& error) {
+    SettleLedger(state, error);
     return failed(error.kind(), error.number(), error.description());
   } catch (const std::bad_alloc&) {
     return failed(ErrorKind::kSystem, errnum::kOutOfMemory, "Out of memory");
@@ -91,7 +111,7 @@ Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   }
 }
 
-int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
+int Main(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   StartUp(surroundings, state);
 
   state.trace.Stage("single-instance check");
@@ -102,10 +122,12 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
     surroundings.report.flush();
     EndProcess(exit_status::kAlreadyRunning);
   }
+  if (ledger) StartLedger(surroundings, state);
 
   state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
                                                surroundings.clock, state.trace);
   state.form->EchoLogTo(surroundings.out, surroundings.alerts);
+  state.form->KeepLedger(state.ledger.get());
   state.form->SetLoadPasses(fleet, /*mark_rows=*/true);
   state.form->Load();  // its load handler ends the process
   state.form->Show();
@@ -117,13 +139,15 @@ namespace {
 int Dispatch(const Command& command, const Surroundings& surroundings, RunState& state) {
   switch (command.kind) {
     case CommandKind::kCheck:
-      return CheckSetup(surroundings, state, command.fleet);
+      return CheckSetup(surroundings, state, command.fleet, LedgerWanted(command));
     case CommandKind::kDryRun:
-      return DryRun(surroundings, state, command.fleet);
+      return DryRun(surroundings, state, command.fleet, LedgerWanted(command));
     case CommandKind::kTestMail:
       return TestMail(surroundings, state, command.address);
+    case CommandKind::kHistory:
+      return History(surroundings, state, command.history_days);
     default:
-      return Main(surroundings, state, command.fleet);
+      return Main(surroundings, state, command.fleet, LedgerWanted(command));
   }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "alerts/ledger/message_ledger.h"
 #include "base/clock.h"
 #include "base/run_settings.h"
 #include "base/trace.h"
@@ -35,7 +36,8 @@ struct Surroundings {
 };
 
 // Everything a run or command holds until the process ends. Members are released in reverse
-// order when it goes: the window, the connection, the guard's lock.
+// order when it goes: the window, the ledger, the connection (and the ledger's lock with it),
+// the guard's lock.
 struct RunState {
   RunState(RunTrace& run_trace, Watchdog* run_watchdog) : trace(run_trace), watchdog(run_watchdog) {}
 
@@ -45,6 +47,7 @@ struct RunState {
   RunSettings settings;
   std::unique_ptr<InstanceGuard> guard;
   std::unique_ptr<data::Connection> gConn;
+  std::unique_ptr<alerts::MessageLedger> ledger;  // --ledger
   std::unique_ptr<window::Form1> form;
 
   WaitWatch* watch() { return watchdog; }
@@ -62,16 +65,19 @@ void LoadCompanyStage(RunState& state);
 void StartUp(const Surroundings& surroundings, RunState& state, bool read_only = false);
 
 // Runs `body` and gives its outcome: its status, or for an Error (or any other exception) the
-// status of its kind and one masked report line; an ended process gives its status. Never throws.
+// status of its kind and one masked report line; an ended process gives its status. After an
+// Error, the run's ledger settles what it had in hand. Never throws.
 Outcome AtTheTop(RunState& state, const std::function<int()>& body);
 // The report of an error as the top would write it, without the program's name and the line end.
 std::string Describe(const RunState& state, long number, const std::string& description);
 
-// The run: ReadConfig, OpenDatabase, LoadCompany, the single-instance guard, loading the alert
-// window (whose load handler runs the tour-drop pass, with `fleet` the fleet-ticket and
-// fleet-action passes after it, and ends the process). Each log line is also written to `out`.
-// Returns the exit status; fails with the Error that ended the run.
-int Main(const Surroundings& surroundings, RunState& state, bool fleet = false);
+// The run: ReadConfig, OpenDatabase, LoadCompany, the single-instance guard (with `ledger`, the
+// ledger's run lock beside it), loading the alert window (whose load handler runs the
+// tour-drop pass, with `fleet` the fleet-ticket and fleet-action passes after it, and ends the
+// process). Each log line is also written to `out`. Returns the exit status; fails with the
+// Error that ended the run.
+int Main(const Surroundings& surroundings, RunState& state, bool fleet = false,
+         bool ledger = false);
 
 // The whole process after its command line: the watchdog first, then the command, then tearing
 // down under the watchdog, and the one decision. Returns the status to exit with.

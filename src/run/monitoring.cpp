@@ -220,10 +220,6 @@ std::string SummaryText(const RunSummary& summary) {
   return text;
 }
 
-std::string WarningLine(std::string_view text, std::span<const std::string> secrets) {
-  return std::string(kProgramName) + ": warning: " + OneLine(MaskSecrets(text, secrets)) + '\n';
-}
-
 }  // namespace
 
 MonitorSettings MonitorSettings::Resolve(std::optional<std::string> option_url,

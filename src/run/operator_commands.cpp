@@ -1,7 +1,5 @@
 #include "run/operator_commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 #include <ostream>
@@ -12,6 +10,7 @@
 #include "base/status_codes.h"
 #include "base/text_form.h"
 #include "mail/compose/address_check.h"
+#include "run/ledger_commands.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -81,7 +80,7 @@ std::vector<std::string> Addresses(const std::string& list, std::string_view wha
 
 }  // namespace
 
-int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
+int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   Checklist list(surroundings.out, state);
   std::int32_t days = 0;  // stays 0 for the schema check when item 13 is no number
   bool read = false;      // config.txt was read: the database can be tried whatever item 13 says
@@ -119,6 +118,12 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
                    false};
     });
   }
+  if (ledger) {
+    list.Item("ledger", database, [&] {
+      const LedgerCheck found = CheckLedger(state);
+      return Found{found.detail, found.rights_known};
+    });
+  }
   list.Item("mail server", company, [&] {
     state.trace.Stage("mail server check");
     const RunSettings& s = state.settings;
@@ -136,13 +141,15 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
   return list.status();
 }
 
-int DryRun(const Surroundings& surroundings, RunState& state, bool fleet) {
+int DryRun(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   StartUp(surroundings, state, /*read_only=*/true);
+  if (ledger) LookAtLedger(surroundings, state);
   surroundings.mail.PreviewInstead(surroundings.out);
   // The run's own window and passes, with the messages shown instead of sent and nothing marked.
   state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
                                                surroundings.clock, state.trace);
   state.form->SetLoadPasses(fleet, /*mark_rows=*/false);
+  state.form->KeepLedger(state.ledger.get());
   state.form->Load();  // its load handler ends the process
   return exit_status::kOk;
 }
@@ -150,8 +157,6 @@ int DryRun(const Surroundings& surroundings, RunState& state, bool fleet) {
 int TestMail(const Surroundings& surroundings, RunState& state, const std::string& address) {
   StartUp(surroundings, state);
   state.trace.Stage("test mail");
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
   const RunSettings& s = state.settings;
   const std::string server = MaskSecrets(s.gEmailServer, state.secrets);
   const mail::PlainArg zero{0LL};
@@ -162,8 +167,8 @@ int TestMail(const Surroundings& surroundings, RunState& state, const std::strin
   message->SetFromName(s.gEmailFromName);
   message->AddRecipient(address, zero, zero);
   message->SetSubject("Corvane Email Handler: test message");
-  message->SetBody("This is a test message from the Corvane Email Handler on " +
-                   std::string(host) + ", sent " + GeneralDate(surroundings.clock.Now()) +
+  message->SetBody("This is a test message from the Corvane Email Handler on " + HostName() +
+                   ", sent " + GeneralDate(surroundings.clock.Now()) +
                    ".\r\nAlerts can reach this address through " + server + ".\r\n");
   // A test gets a shorter limit than an alert: the operator is waiting for the answer.
   message->Send(s.gEmailServer, mail::PlainArg{30LL});

@@ -57,4 +57,8 @@ std::string ReportLine(long number, std::string_view description, std::string_vi
   return line + '\n';
 }
 
+std::string WarningLine(std::string_view text, std::span<const std::string> secrets) {
+  return std::string(kProgramName) + ": warning: " + OneLine(MaskSecrets(text, secrets)) + '\n';
+}
+
 }  // namespace corvane::run

@@ -26,4 +26,8 @@ std::string MaskSecrets(std::string_view text, std::span<const std::string> secr
 std::string ReportLine(long number, std::string_view description, std::string_view where,
                        std::span<const std::string> secrets);
 
+// "corvane-email-handler: warning: <text>" and a line feed, on one line, masked: something the
+// run's result does not depend on (a monitor that failed, a message the ledger skipped).
+std::string WarningLine(std::string_view text, std::span<const std::string> secrets);
+
 }  // namespace corvane::run
