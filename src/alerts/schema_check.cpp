@@ -17,9 +17,9 @@ void RequireColumns(const data::RowSet& rows, std::string_view pass,
                     std::initializer_list<std::string_view> columns) {
   for (const std::string_view column : columns) {
     if (!rows.HasColumn(column)) {
-      data::ThrowDatabaseError(errnum::kItemNotFound, "Item not found: the query of " +
-                                                        std::string(pass) + " returns no column " +
-                                                        std::string(column));
+      data::ThrowDatabaseError(errnum::kItemNotFound,
+                               "Item not found: the query of " + std::string(pass) +
+                                   " returns no column " + std::string(column));
     }
   }
 }

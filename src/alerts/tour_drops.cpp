@@ -102,7 +102,8 @@ void CheckTourDrops(PassContext& context) {
   tours->Close();
 }
 
-double GetInvoiceBalance(data::PreparedStatement& balance_query, const std::string& invoice_number) {
+double GetInvoiceBalance(data::PreparedStatement& balance_query,
+                         const std::string& invoice_number) {
   double balance = 0;
   const Value parameters[] = {Value(ParseInvoiceNumber(invoice_number))};
   std::unique_ptr<data::RowSet> invoice = balance_query.OpenRowSet(parameters);

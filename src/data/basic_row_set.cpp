@@ -6,11 +6,7 @@
 namespace corvane::data {
 
 BasicRowSet::BasicRowSet(std::vector<ColumnInfo> columns)
-    : columns_(std::move(columns)), row_(columns_.size()), changes_(columns_.size()) {
-  for (std::size_t i = 0; i < columns_.size(); ++i) {
-    index_.emplace(ToLowerAscii(columns_[i].name), i);  // a repeated name keeps its first column
-  }
-}
+    : columns_(std::move(columns)), row_(columns_.size()), changes_(columns_.size()) {}
 
 void BasicRowSet::Start() {
   const bool has_row = NextRow(row_);
@@ -64,7 +60,7 @@ Value BasicRowSet::Field(std::string_view column) const {
 
 bool BasicRowSet::HasColumn(std::string_view column) const {
   CheckOpen();
-  return index_.contains(ToLowerAscii(column));
+  return Find(column) < columns_.size();
 }
 
 void BasicRowSet::CheckUpdatable(std::string_view column) {
@@ -115,7 +111,8 @@ void BasicRowSet::MoveNext() {
   CheckOpen();
   CheckConnection();
   if (eof_) {
-    ThrowDatabaseError(errnum::kNoCurrentRow, "Cannot move to the next row: the row set is at its end");
+    ThrowDatabaseError(errnum::kNoCurrentRow,
+                       "Cannot move to the next row: the row set is at its end");
   }
   Update();
   bof_ = false;
@@ -129,13 +126,22 @@ void BasicRowSet::Close() {
   ReleaseEngine();
 }
 
+std::size_t BasicRowSet::Find(std::string_view column) const {
+  // A few dozen columns at most: a look along them costs less than building an index for each
+  // row set (a lookup's row set lives for one row).
+  std::size_t i = 0;
+  while (i < columns_.size() && !EqualsNoCase(columns_[i].name, column)) ++i;
+  return i;
+}
+
 std::size_t BasicRowSet::IndexOf(std::string_view column) const {
-  const auto found = index_.find(ToLowerAscii(column));
-  if (found == index_.end()) {
-    ThrowDatabaseError(errnum::kItemNotFound, "Item cannot be found: the query returns no column '" +
-                                          std::string(column) + "'");
+  const std::size_t found = Find(column);
+  if (found == columns_.size()) {
+    ThrowDatabaseError(
+        errnum::kItemNotFound,
+        "Item cannot be found: the query returns no column '" + std::string(column) + "'");
   }
-  return found->second;
+  return found;
 }
 
 void BasicRowSet::CheckOpen() const {
@@ -147,7 +153,8 @@ void BasicRowSet::CheckOpen() const {
 void BasicRowSet::CheckCurrentRow(std::string_view column) const {
   if (eof_ || bof_) {
     std::string what = column.empty() ? std::string() : " (column " + std::string(column) + ")";
-    ThrowDatabaseError(errnum::kNoCurrentRow, "There is no current row: the row set is at its end" + what);
+    ThrowDatabaseError(errnum::kNoCurrentRow,
+                       "There is no current row: the row set is at its end" + what);
   }
 }
 

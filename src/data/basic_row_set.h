@@ -8,7 +8,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "base/value.h"
@@ -65,12 +64,13 @@ class BasicRowSet : public RowSet {
  private:
   // The next row: from the buffer, else from the engine.
   bool NextRow(std::vector<Value>& row);
+  // The first column of that name (any letter case); columns().size() when none.
+  std::size_t Find(std::string_view column) const;
   std::size_t IndexOf(std::string_view column) const;
   void CheckOpen() const;
   void CheckCurrentRow(std::string_view column) const;
 
   std::vector<ColumnInfo> columns_;
-  std::unordered_map<std::string, std::size_t> index_;  // lower-case name -> first column
   std::vector<Value> row_;
   std::vector<std::optional<Value>> changes_;
   std::deque<std::vector<Value>> buffered_;

@@ -115,8 +115,8 @@ std::chrono::seconds Seconds(const ConnectionString& read, std::string_view name
       seconds > high) {
     ThrowDatabaseError(errnum::kConnectionStringError,
                        std::string(name) + " must be a whole number of seconds from " +
-                           std::to_string(low) + " to " + std::to_string(high) + ", not '" +
-                           *text + "'");
+                           std::to_string(low) + " to " + std::to_string(high) + ", not '" + *text +
+                           "'");
   }
   return std::chrono::seconds(seconds);
 }
@@ -194,8 +194,11 @@ std::string MaskPasswordValues(std::string_view text, std::string_view mask) {
       // Read as OLE DB, whose openers include ODBC's: an ODBC value that starts with a quote
       // runs further this way, never less far.
       const WrittenValue value = ReadValue(text, j + 1, Openers(Grammar::kOleDb));
+      // What follows an enclosed value up to the ';' is part of it for a grammar that does not
+      // enclose it that way (ODBC reads '...' whole): covered unless it is only blanks.
       std::size_t end = PartEnd(text, value.end);
       if (end > value.end && text[end - 1] == ';') --end;  // the separator stays
+      if (TrimBlanksAndLineEnds(text.substr(value.end, end - value.end)).empty()) end = value.end;
       if (end > value.begin) spans.emplace_back(value.begin, end);
     }
   }

@@ -77,9 +77,10 @@ ProgramParts ReadProgramParts(std::string_view connection_string);
 void RemoveProgramParts(ConnectionString& read);
 
 // `text` with the value of every PWD= and Password= part (any letter case, blanks around '=')
-// shown as `mask`: from where the value starts to the end of its part, the value read as either
-// grammar could read it (quoted or braced to its closer, a doubled closer inside; unterminated,
-// to the end of the text), so whatever either grammar takes for the password is covered. The
+// shown as `mask`, the value read as either grammar could read it: quoted or braced to its
+// closer (a doubled closer inside) together with anything but blanks after the closer up to the
+// next ';'; unterminated, to the end of the text; plain, to the next ';'. So whatever either
+// grammar takes for the password is covered, and blanks around it stay. The
 // text need not be a connection string (a driver's message may quote one): a name is looked
 // for wherever a word starts, and the rest of the text stays as it is.
 std::string MaskPasswordValues(std::string_view text, std::string_view mask);

@@ -38,6 +38,9 @@ TEST(ConnectionStrings, PartsWithQuotesBracesAndOddSpacing) {
   EXPECT_EQ(ConnectionString(Grammar::kOleDb, {{"Password", "a;\"b"}, {"User ID", " sa"}})
                 .Write(Grammar::kOleDb),
             "Password=\"a;\"\"b\";User ID=\" sa\";");
+  // Masking covers what either grammar reads as the password: ODBC reads 'a'b whole.
+  EXPECT_EQ(MaskPasswordValues("PWD='a'b;UID=u; Password = {x} ;", "****"),
+            "PWD=****;UID=u; Password = **** ;");
 }
 
 TEST(ConnectionStrings, ThePasswordPartNeverRunsIntoTheLastValue) {
@@ -128,17 +131,18 @@ TEST(OleDbTranslation, RefusesWhatItCannotCarryOver) {
     }
     return std::string("no failure");
   };
-  EXPECT_NE(failure([] {
-              DriverParts(
-                  ConnectionString::Read("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;"));
-            }).find("Microsoft.Jet.OLEDB.4.0"),
-            std::string::npos);
+  EXPECT_NE(
+      failure([] {
+        DriverParts(ConnectionString::Read("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=x.mdb;"));
+      }).find("Microsoft.Jet.OLEDB.4.0"),
+      std::string::npos);
   EXPECT_NE(failure([] {
               Translated("Provider=SQLOLEDB;Data Source=db;Initial File Name=x;", "FreeTDS");
             }).find("Initial File Name"),
             std::string::npos);
-  EXPECT_NE(failure([] { Translated("Provider=SQLOLEDB;Data Source=db;", ""); })
-                .find("No SQL Server ODBC driver"),
+  EXPECT_NE(failure([] {
+              Translated("Provider=SQLOLEDB;Data Source=db;", "");
+            }).find("No SQL Server ODBC driver"),
             std::string::npos);
 }
 

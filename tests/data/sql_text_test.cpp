@@ -96,7 +96,8 @@ TEST(Dialect, EachEnginesProfileAdaptsWhatItsEngineNeeds) {
   EXPECT_EQ(SqliteProfile().AdaptQuery(sql),
             "SELECT t.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
   for (const EngineProfile* profile : {&MariaDbProfile(), &MySqlProfile()}) {
-    EXPECT_EQ(profile->AdaptQuery(sql), "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
+    EXPECT_EQ(profile->AdaptQuery(sql),
+              "SELECT T.* FROM T WHERE d <= '2026-12-09 00:00:00' LIMIT 1");
   }
 }
 

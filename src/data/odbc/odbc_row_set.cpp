@@ -139,8 +139,8 @@ class OdbcRowSet final : public BasicRowSet {
     return session_->PrimaryKey(schema, table);
   }
   long long WriteRow(const TableWrite& write) override {
-    return session_->ExecuteWrite(
-        UpdateStatementFor(write, [this](const std::string& name) { return session_->Quote(name); }));
+    return session_->ExecuteWrite(UpdateStatementFor(
+        write, [this](const std::string& name) { return session_->Quote(name); }));
   }
   void Release() noexcept override { source_->Release(); }
   void CheckConnection() const override { session_->CheckOpen(); }
@@ -152,12 +152,13 @@ class OdbcRowSet final : public BasicRowSet {
   std::vector<bool> tinyint_flags_;
 };
 
+// A row set over the result pending on `source`'s statement; `streams`: a cursor's pieces, which
+// are never read whole.
 std::unique_ptr<RowSet> ReadResult(const std::shared_ptr<OdbcSession>& session,
-                                   std::unique_ptr<RowSource> source,
-                                   std::optional<OdbcColumns> description, bool streams) {
-  if (!description) description = source->statement().Describe(session->profile().TextFlagTypeName());
-  std::vector<bool> flags = session->TinyIntFlags(*description);
-  auto row_set = std::make_unique<OdbcRowSet>(session, std::move(source), std::move(*description),
+                                   std::unique_ptr<RowSource> source, bool streams) {
+  OdbcColumns description = source->statement().Describe(session->profile().TextFlagTypeName());
+  std::vector<bool> flags = session->TinyIntFlags(description);
+  auto row_set = std::make_unique<OdbcRowSet>(session, std::move(source), std::move(description),
                                               std::move(flags));
   if (!streams && session->profile().result_holding() == ResultHolding::kReadWholeAtOnce) {
     row_set->TakeRemainingRows();
@@ -179,12 +180,11 @@ std::unique_ptr<RowSet> OpenOdbcRowSet(const std::shared_ptr<OdbcSession>& sessi
     fetcher->Execute({});
     return ReadResult(
         session, std::make_unique<CursorPieces>(session, std::move(fetcher), std::move(*cursor)),
-        std::nullopt, true);
+        true);
   }
   auto statement = session->NewStatement();
   statement->ExecuteDirect(sql, parameters);
-  return ReadResult(session, std::make_unique<OwnedResult>(std::move(statement)), std::nullopt,
-                    false);
+  return ReadResult(session, std::make_unique<OwnedResult>(std::move(statement)), false);
 }
 
 std::unique_ptr<RowSet> OpenPreparedRowSet(const std::shared_ptr<OdbcSession>& session,
@@ -194,7 +194,7 @@ std::unique_ptr<RowSet> OpenPreparedRowSet(const std::shared_ptr<OdbcSession>& s
   const BoundedWait wait = session->StatementWait();
   session->CheckOpen();
   prepared->statement->Execute(parameters);
-  return ReadResult(session, std::make_unique<PreparedResult>(prepared), std::nullopt, false);
+  return ReadResult(session, std::make_unique<PreparedResult>(prepared), false);
 }
 
 }  // namespace corvane::data

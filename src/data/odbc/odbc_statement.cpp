@@ -138,12 +138,6 @@ long long OdbcStatement::RowCount() {
   return count;
 }
 
-bool OdbcStatement::HasColumns() {
-  SQLSMALLINT count = 0;
-  statement_.Check(SQLNumResultCols(statement_.get(), &count), "describing the result");
-  return count > 0;
-}
-
 OdbcColumns OdbcStatement::Describe(std::string_view text_flag_type_name) {
   OdbcColumns result;
   SQLSMALLINT count = 0;

@@ -38,8 +38,6 @@ class OdbcStatement {
                      const std::vector<bool>& bit_targets = {});
   // Rows changed by the last execution.
   long long RowCount();
-  // Whether the last execution gave a result with columns.
-  bool HasColumns();
   // The columns of the pending result. A character column whose type name is
   // `text_flag_type_name` (not empty) is a truth value.
   OdbcColumns Describe(std::string_view text_flag_type_name);

@@ -100,11 +100,13 @@ class MySqlFamily final : public EngineProfile {
             .Prepare(
                 "SELECT COUNT(*) AS Grants FROM ("
                 "SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.USER_PRIVILEGES"
-                " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.SCHEMA_PRIVILEGES"
+                " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM "
+                "information_schema.SCHEMA_PRIVILEGES"
                 " WHERE TABLE_SCHEMA = DATABASE()"
                 " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.TABLE_PRIVILEGES"
                 " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ?"
-                " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.COLUMN_PRIVILEGES"
+                " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM "
+                "information_schema.COLUMN_PRIVILEGES"
                 " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ? AND COLUMN_NAME = ?) p"
                 " WHERE p.PRIVILEGE_TYPE = 'UPDATE' AND " +
                 std::string(kGrantedToThisLogin))

@@ -57,10 +57,10 @@ bool OnReadOnlyMedia(const fs::path& file) {
 // How a look that must write nothing opens the file (measured with SQLite 3.40). It reads in one
 // transaction, so every statement sees one snapshot; the shared lock (or, in WAL mode, the read
 // mark) it holds keeps a writer from changing what it reads. With a write-ahead log another
-// writer left, the log's index is read without being changed; otherwise SQLite reads the file
-// under its lock as usual: for a WAL database it makes the empty log and index a reader needs,
-// as any connection does. Only a file on read-only media, which nothing can change, is read as
-// immutable, without locks.
+// writer left, the log's index is read without being changed (a log without its index fails:
+// only a writer can rebuild it); otherwise SQLite reads the file under its lock as usual: for a
+// WAL database it makes the empty log and index a reader needs, as any connection does. Only a
+// file on read-only media, which nothing can change, is read as immutable, without locks.
 SqliteOpening ReadOnlyOpening(const fs::path& file) {
   fs::path log = file;
   log += "-wal";
@@ -72,7 +72,8 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
     parameters += "&immutable=1";
   }
   return {file, FileUri(file, parameters),
-          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE, true};
+          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
+          true};
 }
 
 // Times are the machine's local time as ISO text, which compares in time order.
@@ -101,10 +102,11 @@ class Sqlite final : public EngineProfile {
     return provider && EqualsNoCase(*provider, "SQLite");
   }
 
-  // A relative Data Source resolves against options.base_folder. The wait on a locked file is
-  // Busy Timeout when given, else options.timeout. Fails for a missing file (nothing is
-  // created: a mistyped path must never leave a new empty database), for a file that is no
-  // database, and for a string without a Data Source.
+  // A relative Data Source resolves against options.base_folder. Read-write without CREATE: a
+  // mistyped path must fail, never leave a new empty database. No mutex: the connection is
+  // used by one thread only, and each SQLite call would otherwise take one. The wait on a locked
+  // file is Busy Timeout when given, else options.timeout. Fails for a missing file, for a file
+  // that is no database, and for a string without a Data Source.
   std::unique_ptr<Connection> Open(const ConnectionString& read,
                                    const ConnectOptions& options) const override {
     const auto source = read.Find("Data Source");
@@ -117,7 +119,8 @@ class Sqlite final : public EngineProfile {
     const SqliteOpening opening =
         options.read_only
             ? ReadOnlyOpening(file)
-            : SqliteOpening{file, file.string(), SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE,
+            : SqliteOpening{file, file.string(),
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
                             false};
     auto database = std::make_shared<SqliteDatabase>(
         opening,

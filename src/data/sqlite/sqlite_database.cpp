@@ -5,9 +5,9 @@
 #include <algorithm>
 
 #include "base/ascii.h"
+#include "data/basic_row_set.h"
 #include "data/data_error.h"
 #include "data/sqlite/sqlite_values.h"
-#include "data/basic_row_set.h"
 
 namespace corvane::data {
 
@@ -25,8 +25,7 @@ constexpr int kProgressInstructions = 10000;
 
 }  // namespace
 
-SqliteDatabase::SqliteDatabase(const SqliteOpening& opening,
-                               std::chrono::milliseconds busy_timeout,
+SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::milliseconds busy_timeout,
                                std::chrono::seconds statement_limit, WaitWatch* watch)
     : statement_limit_(statement_limit), watch_(watch) {
   sqlite3* raw = nullptr;
@@ -173,10 +172,10 @@ void SqliteDatabase::Check(int rc, std::string_view doing) const {
 
 void SqliteDatabase::Fail(int rc, std::string_view doing) const {
   if (rc == SQLITE_INTERRUPT && interrupted_) {
-    ThrowDatabaseError(errnum::kQueryTimeout, "Query timeout expired: " + std::string(doing) +
-                                          " did not end within " +
-                                          std::to_string(EngineLimit(statement_limit_).count()) +
-                                          " seconds (Command Timeout)");
+    ThrowDatabaseError(errnum::kQueryTimeout,
+                       "Query timeout expired: " + std::string(doing) + " did not end within " +
+                           std::to_string(EngineLimit(statement_limit_).count()) +
+                           " seconds (Command Timeout)");
   }
   const int code = db_ ? sqlite3_extended_errcode(db_.get()) : rc;
   const std::string message = db_ ? sqlite3_errmsg(db_.get()) : sqlite3_errstr(rc);

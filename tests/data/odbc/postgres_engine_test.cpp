@@ -1,6 +1,7 @@
 // What only the ODBC engine does, on a PostgreSQL server through psqlODBC: the session reads
-// US-English dates whatever the client environment says, logins fail with the server's
-// diagnostics, and an unreachable server fails within the time-out.
+// US-English dates whatever the client environment says, a query's rows come through a cursor,
+// a password in the settings reaches the driver intact in either grammar, logins fail with the
+// server's diagnostics, and an unreachable server fails within the time-out.
 #include <gtest/gtest.h>
 #include <poll.h>
 
@@ -10,6 +11,7 @@
 #include "base/error.h"
 #include "data/connection.h"
 #include "support/loopback_socket.h"
+#include "support/program_folder.h"
 #include "support/test_database.h"
 
 namespace corvane::testing {
@@ -70,6 +72,23 @@ TEST_F(PostgresEngine, BooleansReadAsBooleansAlsoWithoutBoolsAsChar) {
   EXPECT_EQ(rs->Field("EmailDriver"), Value(false));
 }
 
+TEST_F(PostgresEngine, AQuerysRowsComeInPiecesThroughACursorClosedAtTheirEnd) {
+  auto conn = db_->Connect();
+  auto open_cursors = [&] {
+    return conn->Prepare("SELECT COUNT(*) AS Open FROM pg_cursors WHERE name LIKE 'corvane%'")
+        ->OpenRowSet()
+        ->Field("Open");
+  };
+  // Two full pieces and the empty one that ends them.
+  auto rows = conn->OpenRowSet("SELECT i FROM generate_series(1, 2000) AS g(i) ORDER BY i");
+  EXPECT_EQ(open_cursors(), Value(1));
+  long long count = 0, sum = 0;
+  for (; !rows->eof(); rows->MoveNext(), ++count) sum += rows->Field("i").integer();
+  EXPECT_EQ(count, 2000);
+  EXPECT_EQ(sum, 2000LL * 2001 / 2);
+  EXPECT_EQ(open_cursors(), Value(0));
+}
+
 TEST_F(PostgresEngine, WrongPasswordFailsWithTheServersDiagnostics) {
   data::ConnectOptions options = db_->Options();
   options.connection_string = db_->SettingsConnectString() + "PWD=wrong;";
@@ -77,6 +96,50 @@ TEST_F(PostgresEngine, WrongPasswordFailsWithTheServersDiagnostics) {
   EXPECT_NE(failure.find("password authentication failed"), std::string::npos) << failure;
   EXPECT_NE(failure.find("[08001]"), std::string::npos) << failure;
 }
+
+// A login password the settings carry, with the program's own Command Timeout beside it.
+struct SettingsPassword {
+  std::string name;
+  std::string password;  // the login's
+  std::string written;   // the connection string of config.txt item 3 around the server's parts
+};
+
+void PrintTo(const SettingsPassword& password, std::ostream* out) {
+  *out << password.name;
+}
+
+class PasswordInTheSettings : public ::testing::TestWithParam<SettingsPassword> {};
+
+TEST_P(PasswordInTheSettings, ReachesTheDriverIntactThroughTheRealProgram) {
+  CORVANE_REQUIRE_POSTGRES();
+  TestDatabase db(Engine::kPostgres);
+  db.Exec(
+      "INSERT INTO Company VALUES (1,'Corvane Tours','','','','','','','','','',0,0,"
+      "'maintenance@example.com','fleet@example.com','Corvane Fleet','pickup:outbox');");
+  std::string literal = "'";
+  for (const char c : GetParam().password) literal += c == '\'' ? "''" : std::string(1, c);
+  db.server().RunSqlAsAdmin(db.server_database(), "ALTER ROLE " + std::string(SqlServer::kLogin) +
+                                                      " PASSWORD " + literal + "';");
+  std::string item3 = GetParam().written;
+  item3.replace(item3.find("<server>"), 8, db.SettingsConnectString());
+  ProgramFolder program;
+  // Unquoted, as the item holds double quotes (and no comma).
+  program.WriteConfigText("Corvane Email Handler\r\nDatabase," + item3 +
+                          "\r\nItem3,\r\nItem4,\r\nItem5,\r\nTourAlertTo,dispatch@example.com\r\n"
+                          "TourAlertDays,7\r\n");
+  const ProcessResult run = program.RunProgram();
+  EXPECT_EQ(run.exit_status, 0) << run.err;
+  EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Grammars, PasswordInTheSettings,
+    ::testing::Values(SettingsPassword{"OleDbQuoted", "'p\"w",
+                                       "Provider=MSDASQL;<server>Password=\"'p\"\"w\";"
+                                       "Command Timeout=60;"},
+                      SettingsPassword{"OdbcBraced", "a;b}c'",
+                                       "<server>PWD={a;b}}c'};Command Timeout=60;"}),
+    [](const auto& param) { return param.param.name; });
 
 TEST(PostgresUnreachable, ServerThatIsDownFailsAtOnce) {
   CORVANE_REQUIRE_POSTGRES();
