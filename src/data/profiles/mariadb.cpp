@@ -22,19 +22,14 @@ constexpr std::string_view kGrantedToThisLogin =
 // statement and reads the winner's host, never the one before.
 constexpr std::string_view kRunLockName = "CONCAT('corvane-email-handler:', MD5(DATABASE()))";
 
+// No WITH that writes, and a multi-row upsert would mix the two counts: a record and a claim
+// are two statements.
 const LedgerDialect& MySqlLedger() {
-  static const LedgerDialect dialect = [] {
-    LedgerDialect d;
-    d.setup_file = "ledger-mariadb.sql";
-    d.table_question =
-        "SELECT COUNT(*) AS Found FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() "
-        "AND TABLE_NAME = 'CorvaneLedger'";
-    d.now = "NOW()";
-    d.seconds_from_now = "NOW() + INTERVAL ? SECOND";
-    // No WITH that writes, and a multi-row upsert would mix the two counts: two statements.
-    d.claim = LedgerClaimInsert(d.now, d.seconds_from_now) + " ON DUPLICATE KEY UPDATE Pass = Pass";
-    return d;
-  }();
+  static const LedgerDialect dialect = MakeLedgerDialect(
+      "ledger-mariadb.sql",
+      "SELECT COUNT(*) AS Found FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() "
+      "AND TABLE_NAME = 'CorvaneLedger'",
+      "NOW()", "NOW() + INTERVAL ? SECOND", " ON DUPLICATE KEY UPDATE Pass = Pass");
   return dialect;
 }
 

@@ -25,15 +25,12 @@ constexpr std::string_view kRunLockName = "corvane-email-handler on ";
 
 const LedgerDialect& PostgresLedger() {
   static const LedgerDialect dialect = [] {
-    LedgerDialect d;
-    d.setup_file = "ledger-postgres.sql";
-    d.table_question =
+    LedgerDialect d = MakeLedgerDialect(
+        "ledger-postgres.sql",
         "SELECT COUNT(*) AS Found FROM information_schema.tables WHERE table_schema = "
-        "current_schema() AND table_name = 'corvaneledger'";
-    d.now = "CURRENT_TIMESTAMP";
-    d.seconds_from_now = "CURRENT_TIMESTAMP + CAST(? AS INTEGER) * INTERVAL '1 second'";
-    d.claim =
-        LedgerClaimInsert(d.now, d.seconds_from_now) + " ON CONFLICT (Pass, AlertKey) DO NOTHING";
+        "current_schema() AND table_name = 'corvaneledger'",
+        "CURRENT_TIMESTAMP", "CURRENT_TIMESTAMP + CAST(? AS INTEGER) * INTERVAL '1 second'",
+        " ON CONFLICT (Pass, AlertKey) DO NOTHING");
     // A data-modifying WITH: the previous message's record travels with the next claim.
     d.record_then_claim =
         "WITH recorded AS (UPDATE CorvaneLedger SET State = ?, SentAt = CURRENT_TIMESTAMP, "

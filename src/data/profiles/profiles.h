@@ -26,10 +26,12 @@ void AddUnlessSet(ConnectionString& parts, std::string_view name, std::string_vi
 // Whether `text` holds `part`, any letter case.
 bool HasNoCase(std::string_view text, std::string_view part);
 
-// The INSERT of a new ledger claim (LedgerDialect::claim's placeholders), the server's clock
-// written as `now` and the claim's end as `seconds_from_now`; each engine adds how a row that
-// is there already is left alone.
-std::string LedgerClaimInsert(std::string_view now, std::string_view seconds_from_now);
+// An engine's LedgerDialect whose claim is an INSERT (the server's clock written as `now`, the
+// claim's end as `seconds_from_now`) followed by `if_present`, how the engine leaves a row that is
+// there already alone.
+LedgerDialect MakeLedgerDialect(std::string_view setup_file, std::string table_question,
+                                std::string now, std::string seconds_from_now,
+                                std::string_view if_present);
 
 // SQL Server's OLE DB providers (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*), for the settings files of
 // existing installations: the string's parts as the ODBC parts of `driver`. Fails (kDatabase)

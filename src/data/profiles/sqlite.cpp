@@ -78,18 +78,12 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
 
 // Times are the machine's local time as ISO text, which compares in time order.
 const LedgerDialect& SqliteLedger() {
-  static const LedgerDialect dialect = [] {
-    LedgerDialect d;
-    d.setup_file = "ledger-sqlite.sql";
-    d.table_question =
-        "SELECT COUNT(*) AS Found FROM sqlite_master WHERE type = 'table' AND name = "
-        "'CorvaneLedger' COLLATE NOCASE";
-    d.now = "datetime('now', 'localtime')";
-    d.seconds_from_now = "datetime('now', 'localtime', ? || ' seconds')";
-    d.claim =
-        LedgerClaimInsert(d.now, d.seconds_from_now) + " ON CONFLICT (Pass, AlertKey) DO NOTHING";
-    return d;
-  }();
+  static const LedgerDialect dialect = MakeLedgerDialect(
+      "ledger-sqlite.sql",
+      "SELECT COUNT(*) AS Found FROM sqlite_master WHERE type = 'table' AND name = "
+      "'CorvaneLedger' COLLATE NOCASE",
+      "datetime('now', 'localtime')", "datetime('now', 'localtime', ? || ' seconds')",
+      " ON CONFLICT (Pass, AlertKey) DO NOTHING");
   return dialect;
 }
 

@@ -47,15 +47,13 @@ void AddServer(ConnectionString& out, const std::string& server, bool freetds) {
 // The ledger on SQL Server (written from its documentation; no SQL Server runs in the tests).
 const LedgerDialect& SqlServerLedger() {
   static const LedgerDialect dialect = [] {
-    LedgerDialect d;
-    d.setup_file = "ledger-sqlserver.sql";
-    d.table_question =
+    LedgerDialect d = MakeLedgerDialect(
+        "ledger-sqlserver.sql",
         "SELECT COUNT(*) AS Found FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_SCHEMA = "
-        "SCHEMA_NAME() AND TABLE_NAME = 'CorvaneLedger'";
-    d.now = "GETDATE()";
-    d.seconds_from_now = "DATEADD(second, ?, GETDATE())";
-    // HOLDLOCK: the key's range stays locked from the look to the insert, so two claims of one
-    // key cannot both miss the row.
+        "SCHEMA_NAME() AND TABLE_NAME = 'CorvaneLedger'",
+        "GETDATE()", "DATEADD(second, ?, GETDATE())", "");
+    // No INSERT that leaves a present row alone: a MERGE, whose HOLDLOCK keeps the key's range
+    // locked from the look to the insert, so two claims of one key cannot both miss the row.
     d.claim =
         "MERGE CorvaneLedger WITH (HOLDLOCK) AS t USING (SELECT ? AS Pass, ? AS AlertKey, ? AS "
         "AlertDay, ? AS Recipients, ? AS Host, ? AS Seconds) AS c ON t.Pass = c.Pass AND "
