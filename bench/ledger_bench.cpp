@@ -41,16 +41,23 @@ std::string Tours(int tours, const std::string& mail_server) {
   const corvane::DateTime day = corvane::SystemClock().Today().AddDays(1);
   char tomorrow[16];
   std::snprintf(tomorrow, sizeof tomorrow, "%04d-%02d-%02d", day.year(), day.month(), day.day());
-  const std::string series = "generate_series(1, " + std::to_string(tours) + ") AS g(i)";
-  return "INSERT INTO Company VALUES (1,'Bench','','','','','','','','','',0,0,"
-         "'maintenance@example.com','fleet@example.com','Fleet','" + mail_server + "');"
-         "INSERT INTO Customer (ID, Name) SELECT i, 'Customer ' || i FROM " + series + ";"
-         "INSERT INTO Tour (ID, TourName, CustomerID, Status) SELECT i, 'Tour ' || i, i, "
-         "'Contract - Signed' FROM " + series + ";"
-         "INSERT INTO TourItems (ID, TourID, EndDate) SELECT i, i, '" + tomorrow + "' FROM " +
-         series + ";"
-         "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT i, i, 'Daily', 1000, "
-         "750 FROM " + series + "; ANALYZE;";
+  const std::string from = " FROM generate_series(1, " + std::to_string(tours) + ") AS g(i);";
+  std::string sql =
+      "INSERT INTO Company VALUES (1,'Bench','','','','','','','','','',0,0,"
+      "'maintenance@example.com','fleet@example.com','Fleet','";
+  sql += mail_server + "');";
+  sql += "INSERT INTO Customer (ID, Name) SELECT i, 'Customer ' || i" + from;
+  sql +=
+      "INSERT INTO Tour (ID, TourName, CustomerID, Status) SELECT i, 'Tour ' || i, i, "
+      "'Contract - Signed'" +
+      from;
+  sql += "INSERT INTO TourItems (ID, TourID, EndDate) SELECT i, i, '" + std::string(tomorrow) +
+         "'" + from;
+  sql +=
+      "INSERT INTO Invoice (ID, TourID, Type, InvoiceTotal, Paid) SELECT i, i, 'Daily', 1000, "
+      "750" +
+      from;
+  return sql + "ANALYZE;";
 }
 
 struct Figures {
@@ -82,8 +89,8 @@ class Bench {
       std::vector<std::string> argv = {(folder_ / "corvane-email-handler").string()};
       argv.insert(argv.end(), arguments.begin(), arguments.end());
       const Measurement m = Measure(argv, folder_);
-      if (m.exit_status != 0) throw std::runtime_error("the program ended with " +
-                                                       std::to_string(m.exit_status));
+      if (m.exit_status != 0)
+        throw std::runtime_error("the program ended with " + std::to_string(m.exit_status));
       run = {m.seconds, Commits() - commits - reader_commits_};
     }
     const auto by = [](auto field) {
@@ -105,8 +112,9 @@ class Bench {
  private:
   long Commits() {
     std::vector<std::string> argv = server_.ClientArgs(database_);
-    argv.insert(argv.end(), {"-c", "SELECT xact_commit FROM pg_stat_database WHERE datname = "
-                                   "current_database()"});
+    argv.insert(argv.end(), {"-c",
+                             "SELECT xact_commit FROM pg_stat_database WHERE datname = "
+                             "current_database()"});
     const corvane::testing::ProcessResult result =
         corvane::testing::Run(argv, server_.ClientOptions());
     if (result.exit_status != 0) throw std::runtime_error("psql: " + result.err);

@@ -8,6 +8,7 @@
 #include <array>
 #include <chrono>
 #include <csignal>
+#include <map>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -80,23 +81,29 @@ class LedgerRuns : public ::testing::TestWithParam<Engine> {
         db_->Exec(SqlFile("ledger-sqlite.sql"));
         break;
       case Engine::kPostgres:
-        server->RunSqlAsAdmin(database, "\\set login corvane\n\\i " CORVANE_SOURCE_DIR
-                                        "/sql/ledger-postgres.sql\n");
+        server->RunSqlAsAdmin(
+            database, "\\set login corvane\n\\i " CORVANE_SOURCE_DIR "/sql/ledger-postgres.sql\n");
         break;
       case Engine::kMariaDb:
-        server->RunSqlAsAdmin(database,
-                              "REVOKE ALL PRIVILEGES ON " + database + ".* FROM corvane@localhost;\n" +
-                                  SqlFile("setup-mariadb.sql") + SqlFile("ledger-mariadb.sql"));
+        server->RunSqlAsAdmin(
+            database, "REVOKE ALL PRIVILEGES ON " + database + ".* FROM corvane@localhost;\n" +
+                          SqlFile("setup-mariadb.sql") + SqlFile("ledger-mariadb.sql"));
         break;
     }
   }
 
   // A run of host `host`; while the server has not yet noticed that a killed run's session is
   // gone (and dropped its lock), a run stands down: started again until it does not.
-  ProcessResult Run(std::size_t host, const std::vector<std::string>& args = kRunArgs) {
+  ProcessResult Run(std::size_t host, const std::vector<std::string>& args = kRunArgs,
+                    const std::map<std::string, std::string>& environment = {}) {
+    ProcessOptions options = hosts_.at(host).CronOptions();
+    options.set_env.insert(environment.begin(), environment.end());
+    std::vector<std::string> argv = {hosts_.at(host).executable().string()};
+    argv.insert(argv.end(), args.begin(), args.end());
     ProcessResult result;
     for (int i = 0; i < 300; ++i) {
-      result = hosts_.at(host).RunCommand(args);
+      result = testing::Run(argv, options);
+      ExpectOneLineReport(result);
       if (result.exit_status != exit_status::kAlreadyRunning) break;
       std::this_thread::sleep_for(100ms);
     }
@@ -136,8 +143,9 @@ TEST_P(LedgerRuns, TwoHostsStartedTogetherSendEveryAlertOnceAndOncePerDay) {
     for (auto& run : runs) {
       const ProcessResult result = run->Wait();
       if (result.exit_status == exit_status::kAlreadyRunning) {
-        EXPECT_EQ(result.err, "Application Already Running: This application is already running on " +
-                                  ThisHost() + " with this database.\n");
+        EXPECT_EQ(result.err,
+                  "Application Already Running: This application is already running on " +
+                      ThisHost() + " with this database.\n");
         EXPECT_EQ(result.out, "");
       } else {
         EXPECT_EQ(result.exit_status, exit_status::kOk) << result.err;
@@ -151,7 +159,8 @@ TEST_P(LedgerRuns, TwoHostsStartedTogetherSendEveryAlertOnceAndOncePerDay) {
     EXPECT_EQ(seen.size(), 9u);
     EXPECT_EQ(Marked(), 11);
 
-    const ProcessResult again = Run(1);
+    // CORVANE_LEDGER=1 keeps the ledger as --ledger does.
+    const ProcessResult again = Run(1, {"--fleet"}, {{"CORVANE_LEDGER", "1"}});
     EXPECT_EQ(again.exit_status, exit_status::kOk) << again.err;
     EXPECT_EQ(again.out, "");
     EXPECT_EQ(again.err, "");  // each message recorded sent: none left claimed
@@ -240,7 +249,8 @@ TEST_P(LedgerRuns, ARefusedRecipientIsRecordedThenSkippedWithOneWarningAndTheRow
     for (const std::string& line : history) {
       sent += line.find("\tsent\t") != std::string::npos;
       if (line.find("\trefused\t") != std::string::npos) {
-        EXPECT_THAT(line, HasSubstr("\t" + ThisHost() + "\tticket\tHexmileTicket 1 to "
+        EXPECT_THAT(line, HasSubstr("\t" + ThisHost() +
+                                    "\tticket\tHexmileTicket 1 to "
                                     "AddNotifyEmail\tshop@corvanetours.com\trefused\t550 5.1.1 "));
       }
     }

@@ -522,6 +522,10 @@ TEST(CommandLine, AWrongOneDoesNothingButShowTheUsage) {
       {{"--check=yes"}, "option --check takes no value"},
       {{"--dry-run=1"}, "option --dry-run takes no value"},
       {{"--fleet", "--test-mail", "a@corvanetours.com"}, "--fleet goes with"},
+      {{"--ledger", "--history"},
+       "--ledger goes with a run, --check or --dry-run, not with --history"},
+      {{"--history=0"}, "--history takes DAYS from 1 to 3650"},
+      {{"--history", "3651"}, "unexpected argument 3651"},
       {{"--", "--check"}, "unexpected argument --check"}};
   for (const auto& [wrong, named] : wrongs) {
     const ProcessResult result = program.RunCommand(wrong);
