@@ -7,12 +7,14 @@
 #   scripts/demo.sh postgresql    a PostgreSQL server of the demo's own
 #   scripts/demo.sh mariadb       a MariaDB server of the demo's own
 #   scripts/demo.sh ENGINE --fleet   the run with the fleet passes as well
+#   scripts/demo.sh ENGINE --ledger  the run keeping each message once in the ledger
+#                                    (docs/ledger.md), then the ledger as --history shows it
 #
 # A server is made in a temporary folder and reached only through its Unix socket, in a folder
 # only the server's user may enter (no TCP port). It is set up as docs/setup-postgresql.md and
 # docs/setup-mariadb.md say: the schema, the login corvane with a password of its own written in
-# config.txt, the grants of sql/setup-*.sql. It is stopped and its folder removed when the demo
-# ends, also when it fails.
+# config.txt, the grants of sql/setup-*.sql, and the ledger's table (sql/ledger-*.sql). It is
+# stopped and its folder removed when the demo ends, also when it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -85,6 +87,7 @@ SQL
   admin -d fleet -f sql/schema-postgres.sql
   /usr/bin/python3 scripts/demo-data.py postgresql | admin -d fleet
   admin -d fleet -f sql/setup-postgres.sql
+  admin -d fleet -v login=corvane -f sql/ledger-postgres.sql
   connect="Driver={PostgreSQL Unicode};Server=$work/sockets;Port=5432;Database=fleet;UID=corvane;PWD=$password;BoolsAsChar=0;"
 }
 stop_postgresql() {
@@ -121,6 +124,7 @@ SQL
   admin fleet <sql/schema-mariadb.sql
   /usr/bin/python3 scripts/demo-data.py mariadb | admin fleet
   admin fleet <sql/setup-mariadb.sql
+  admin fleet <sql/ledger-mariadb.sql
   connect="Driver={MariaDB Unicode};Server=localhost;Socket=$socket;Database=fleet;UID=corvane;PWD=$password;"
 }
 stop_mariadb() {  # a clean shutdown, bounded: then it is killed
@@ -133,6 +137,7 @@ env_odbc=()
 if [ "$engine" = sqlite ]; then
   sqlite3 demo/fleet.db <sql/schema-sqlite.sql
   /usr/bin/python3 scripts/demo-data.py sqlite | sqlite3 demo/fleet.db
+  sqlite3 demo/fleet.db <sql/ledger-sqlite.sql
   connect="Provider=SQLite;Data Source=fleet.db;"
 else
   work=$(mktemp -d "${TMPDIR:-/tmp}/corvane-demo.XXXXXX")
@@ -166,5 +171,12 @@ status=0
   status=$?
 echo "corvane-email-handler ended with status $status"
 echo
+for option in "$@"; do
+  if [ "$option" = --ledger ]; then
+    echo "The ledger (--history):"
+    (cd / && env -i PATH=/usr/bin:/bin "${env_odbc[@]}" "$root/demo/corvane-email-handler" --history)
+    echo
+  fi
+done
 /usr/bin/python3 "$root/scripts/show-mail.py" "$root"/demo/outbox/*.eml
 exit "$status"

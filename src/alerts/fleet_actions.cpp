@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "alerts/alert_messages.h"
 #include "alerts/message_text.h"
 #include "base/text_form.h"
 
@@ -47,19 +48,25 @@ void SendActionAlerts(PassContext& context) {
     context.trace.Row("HexmileAction ID " + JoinText(actions->Field("ActID")));
     const std::string body = ActionBody(*actions);
     const std::string subject = "New Hexmile Action - " + JoinText(actions->Field("BusName"));
-    auto send_to = [&](const Value& address) {
-      context.mail.SendMsg(Value(settings.gEmailFromAddress), Value(settings.gEmailFromName),
-                           address, Value(subject), Value(body));
-    };
-
+    AlertMessages messages(context, kActionPass,
+                           "HexmileAction " + JoinText(actions->Field("ActID")),
+                           context.clock.Today());
     if (EqualsTrue(actions->Field("EmailDriver"))) {
       const Value driver = actions->Field("D1Email");
-      if (DiffersFromText(driver, "")) send_to(driver);
+      if (DiffersFromText(driver, "")) messages.Add("D1Email", driver);
       const Value additional_driver = actions->Field("D2Email");
-      if (DiffersFromText(additional_driver, "")) send_to(additional_driver);
+      if (DiffersFromText(additional_driver, "")) messages.Add("D2Email", additional_driver);
     }
     const Value notify = actions->Field("AddNotifyEmail");
-    if (DiffersFromText(notify, "")) send_to(notify);
+    if (DiffersFromText(notify, "")) messages.Add("AddNotifyEmail", notify);
+    const AlertMessages::Sent sent = messages.SendEach([&](const Value& address) {
+      context.mail.SendMsg(Value(settings.gEmailFromAddress), Value(settings.gEmailFromName),
+                           address, Value(subject), Value(body));
+    });
+    if (!sent.all) {  // a message the ledger skipped: the action stays unmarked
+      actions->MoveNext();
+      continue;
+    }
 
     if (context.mark_rows) {
       actions->SetField("EmailSent", Value(true));

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "alerts/alert_messages.h"
 #include "alerts/message_text.h"
 #include "base/text_form.h"
 
@@ -40,12 +41,18 @@ void SendTicketAlerts(PassContext& context) {
     const std::string body = TicketBody(*tickets, ticket_number);
     const std::string subject = "New Hexmile Ticket - " + JoinText(tickets->Field("BusName"));
 
-    context.mail.SendMsg(Value(settings.gEmailFromAddress), Value(settings.gEmailFromName),
-                         Value(settings.gMaintenanceEmail), Value(subject), Value(body));
+    AlertMessages messages(context, kTicketPass, "HexmileTicket " + ticket_number,
+                           context.clock.Today());
+    messages.Add("MaintenanceEmail", Value(settings.gMaintenanceEmail));
     const Value notify = tickets->Field("AddNotifyEmail");
-    if (DiffersFromText(notify, "")) {
-      context.mail.SendMsg(Value(settings.gEmailFromAddress), Value(settings.gEmailFromName),
-                           notify, Value(subject), Value(body));
+    if (DiffersFromText(notify, "")) messages.Add("AddNotifyEmail", notify);
+    const AlertMessages::Sent sent = messages.SendEach([&](const Value& to) {
+      context.mail.SendMsg(Value(settings.gEmailFromAddress), Value(settings.gEmailFromName), to,
+                           Value(subject), Value(body));
+    });
+    if (!sent.all) {  // a message the ledger skipped: the ticket stays unmarked
+      tickets->MoveNext();
+      continue;
     }
 
     if (context.mark_rows) {

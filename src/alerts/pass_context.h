@@ -12,6 +12,8 @@
 
 namespace corvane::alerts {
 
+class MessageLedger;
+
 // The run log (the window's txtResults): new text = old text followed by the line.
 class RunLog {
  public:
@@ -28,6 +30,8 @@ struct PassContext {
   RunTrace& trace;
   // False in a dry run: the fleet passes leave their rows unmarked (the database is read-only).
   bool mark_rows = true;
+  // The run's ledger (--ledger), or null: every message is sent as it always was.
+  MessageLedger* ledger = nullptr;
 };
 
 }  // namespace corvane::alerts

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstdint>
 
+#include "alerts/alert_messages.h"
+#include "alerts/ledger/message_ledger.h"
 #include "alerts/message_text.h"
 #include "base/error.h"
 #include "base/text_form.h"
@@ -57,6 +59,7 @@ void CheckTourDrops(PassContext& context) {
   const DateTime upper = today.AddDays(days);
 
   std::unique_ptr<data::RowSet> tours = context.gConn.OpenRowSet(TourDropQuery(lower, upper));
+  if (context.ledger != nullptr) context.ledger->ReadByDay(kTourDropPass);
   std::unique_ptr<data::PreparedStatement> balance_query;  // prepared with the first tour
   while (!tours->eof()) {
     context.trace.Row("TourID " + JoinText(tours->Field("TourID")));
@@ -65,23 +68,33 @@ void CheckTourDrops(PassContext& context) {
     if (!balance_query) balance_query = context.gConn.Prepare(kBalanceQuery);
     const double balance = GetInvoiceBalance(*balance_query, invoice_number);
     if (balance != 0) {
-      std::string body = MessageBody()
-                             .Line("The following Tour has an open invoice and is about to end:")
-                             .Line("")
-                             .Line("Customer: ", JoinText(tours->Field("Name")))
-                             .Line("Tour: ", JoinText(tours->Field("TourName")))
-                             .Line("End Date: ", FormatMonthDayYear(tours->Field("EndDate")))
-                             .Line("Invoice Number: ", JoinText(tours->Field("InvoiceNumber")))
-                             .Line("Balance: ", FormatDollars(balance))
-                             .Take();
-      context.mail.SendMsg(Value(TourAlertSender), Value("Corvane Alert"),
-                           Value(context.settings.gTourAlertTo),
-                           Value("Tour Drop with open invoice"), Value(std::move(body)));
-
-      const std::string line =
-          LogLine("Tour Alert: Open Invoice for Tour Drop " + JoinText(tours->Field("Name")),
-                  JoinText(tours->Field("TourName")), context.clock.Now());
-      context.log.AppendLine(line);
+      const std::string body =
+          MessageBody()
+              .Line("The following Tour has an open invoice and is about to end:")
+              .Line("")
+              .Line("Customer: ", JoinText(tours->Field("Name")))
+              .Line("Tour: ", JoinText(tours->Field("TourName")))
+              .Line("End Date: ", FormatMonthDayYear(tours->Field("EndDate")))
+              .Line("Invoice Number: ", JoinText(tours->Field("InvoiceNumber")))
+              .Line("Balance: ", FormatDollars(balance))
+              .Take();
+      // Once per alert day: the key names the tour, its end and its invoice, and the day.
+      AlertMessages alert(context, kTourDropPass,
+                          "TourID " + JoinText(tours->Field("TourID")) + ", EndDate " +
+                              FormatMonthDayYear(tours->Field("EndDate")) + ", InvoiceNumber " +
+                              invoice_number + ", AlertDay " + FormatMonthDayYear(lower),
+                          lower);
+      alert.Add("", Value(context.settings.gTourAlertTo));
+      const AlertMessages::Sent sent = alert.SendEach([&](const Value& to) {
+        context.mail.SendMsg(Value(TourAlertSender), Value("Corvane Alert"), to,
+                             Value("Tour Drop with open invoice"), Value(body));
+      });
+      if (sent.now > 0) {
+        const std::string line =
+            LogLine("Tour Alert: Open Invoice for Tour Drop " + JoinText(tours->Field("Name")),
+                    JoinText(tours->Field("TourName")), context.clock.Now());
+        context.log.AppendLine(line);
+      }
     }
     tours->MoveNext();
   }

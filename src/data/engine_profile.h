@@ -67,6 +67,32 @@ enum class ResultHolding {
   kDriverHoldsResult,
 };
 
+// The ledger's SQL where it differs between engines (alerts/ledger/ledger_table.cpp writes the
+// rest once): its table CorvaneLedger, made by an administrator with sql/<setup_file>, holds one
+// row per message, keyed by (Pass, AlertKey).
+struct LedgerDialect {
+  std::string_view setup_file;  // "ledger-postgres.sql"
+  // One row whose column Found is 1 when the table is there for this login, else 0.
+  std::string table_question;
+  // The server's clock, and a time `?` seconds from it (its one placeholder; negative: before).
+  std::string now;
+  std::string seconds_from_now;
+  // Adds a claim unless a row has its key, and then changes nothing: 1 changed row when it
+  // claimed, else 0. Placeholders: Pass, AlertKey, AlertDay, Recipients, Host, and how many
+  // seconds the claim holds.
+  std::string claim;
+  // Where the engine runs both as one statement: the record of one claimed message (State,
+  // Reply, Pass, AlertKey) followed by `claim`'s placeholders; its changed-row count is the
+  // claim's. Empty: two statements.
+  std::string record_then_claim;
+};
+
+// The answer to a run that asked for the run lock.
+struct RunLockAnswer {
+  bool held = false;   // this session holds it now
+  std::string holder;  // otherwise: the host of the run that holds it, as that run wrote it
+};
+
 class EngineProfile {
  public:
   virtual ~EngineProfile() = default;
@@ -128,6 +154,24 @@ class EngineProfile {
   // `catalog` may be empty: the connection's database.
   virtual std::optional<BoundQuery> TinyIntFlagsQuestion(std::string_view /*catalog*/,
                                                          std::string_view /*table*/) const {
+    return std::nullopt;
+  }
+
+  // ---- The ledger (--ledger) ----
+
+  // Its SQL on this engine; null where the program keeps no ledger there.
+  virtual const LedgerDialect* Ledger() const { return nullptr; }
+  // Takes the engine's own lock that lets one ledger run at a time work on this database, for
+  // the session: the server drops it when the connection ends, however the run ends. `host`
+  // names this run to the runs that find the lock taken. Never waits for the lock. nullopt where
+  // the engine has no such lock (SQLite): the ledger then holds a lease of its own instead.
+  virtual std::optional<RunLockAnswer> TryRunLock(Connection& /*connection*/,
+                                                  std::string_view /*host*/) const {
+    return std::nullopt;
+  }
+  // Whether the connection's login may read, add and change the ledger's rows, asked without
+  // writing; nullopt where the engine cannot tell here.
+  virtual std::optional<bool> MayKeepLedger(Connection& /*connection*/) const {
     return std::nullopt;
   }
 };

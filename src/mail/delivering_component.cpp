@@ -69,6 +69,7 @@ long DeliveringMailMessage::Send(std::string_view server, const PlainArg& time_l
   for (const Recipient& recipient : message_.recipients) {
     envelope.recipients.push_back(recipient.address);
   }
+  transports_.Delivering(transport);
   const long reply = transport.Deliver(envelope, composed, options);
   transports_.NoteReply(transport.last_reply());
   return reply;
@@ -79,6 +80,7 @@ DeliveringMailComponent::DeliveringMailComponent(std::filesystem::path program_f
     : transports_(std::move(program_folder), std::move(options)) {}
 
 std::unique_ptr<MailMessage> DeliveringMailComponent::Create() {
+  transports_.ForgetDelivery();
   return std::make_unique<DeliveringMailMessage>(transports_);
 }
 

@@ -51,6 +51,7 @@ class DeliveringMailComponent final : public MailComponent {
   DeliveringMailComponent& operator=(const DeliveringMailComponent&) = delete;
 
   std::unique_ptr<MailMessage> Create() override;
+  DeliveryReport last_delivery() const override { return transports_.last_delivery(); }
 
   // Operator commands. A dry run: from now on messages are shown on `out`, never delivered.
   void PreviewInstead(const Output& out) { transports_.PreviewInstead(out); }

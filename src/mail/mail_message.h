@@ -44,11 +44,24 @@ class MailMessage {
   virtual long Send(std::string_view server, const PlainArg& time_limit) = 0;
 };
 
+// How the delivery of the last message ended, for a caller that keeps a record of each message.
+struct DeliveryReport {
+  // The server's reply that ended it: its final reply ("250 2.0.0 Ok: queued as ...") or its
+  // refusal; for a pickup folder, the file written. Empty when nothing was handed over.
+  std::string reply;
+  // The server refused this message for good: a permanent (5xx) reply to one of its recipients
+  // or to the message itself (RFC 5321 §4.2.1, §3.3). Nothing was delivered, and sending it
+  // again unchanged would be refused again.
+  bool refused_for_good = false;
+};
+
 class MailComponent {
  public:
   virtual ~MailComponent() = default;
   // A new, empty message object owned by the caller.
   virtual std::unique_ptr<MailMessage> Create() = 0;
+  // Of the message last created, once its Send returned or failed; empty before.
+  virtual DeliveryReport last_delivery() const { return {}; }
 };
 
 }  // namespace corvane::mail

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <string>
+#include <string_view>
+#include <utility>
 
 #include "run/monitor_conventions.h"
 
@@ -11,11 +13,29 @@ namespace corvane::run {
 
 namespace {
 
-enum Option : int { kFleet = 256, kHeartbeatUrl, kMetricsFile, kHeartbeatStyle, kConfig };
+enum Option : int {
+  kFleet = 256,
+  kHeartbeatUrl,
+  kMetricsFile,
+  kHeartbeatStyle,
+  kConfig,
+  kLedger,
+  kHistory
+};
 
 // The option an error is about, as the user wrote it.
 std::string Written(int argc, char* const argv[]) {
   return optind >= 1 && optind <= argc ? argv[optind - 1] : "";
+}
+
+// --history's DAYS, or 0 when `text` is not a whole number from 1 to kMostHistoryDays.
+int HistoryDays(std::string_view text) {
+  if (text.empty() || text.size() > 4 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return 0;
+  }
+  const int days = std::stoi(std::string(text));
+  return days <= kMostHistoryDays ? days : 0;
 }
 
 }  // namespace
@@ -32,6 +52,8 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
       {"metrics-file", required_argument, nullptr, kMetricsFile},
       {"heartbeat-style", required_argument, nullptr, kHeartbeatStyle},
       {"config", required_argument, nullptr, kConfig},
+      {"ledger", no_argument, nullptr, kLedger},
+      {"history", optional_argument, nullptr, kHistory},
       {nullptr, 0, nullptr, 0}};
   // getopt keeps its place in globals: start it afresh ("+": stop at the first non-option, so
   // a stray argument is never moved out of sight), and keep it quiet (the usage says it all).
@@ -85,6 +107,9 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
         if (*optarg == '\0') return UsageError{"--config needs a FILE"};
         command.settings_file = optarg;
         continue;
+      case kLedger:
+        command.ledger = true;
+        continue;
       default:
         break;
     }
@@ -101,6 +126,20 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
         command.kind = CommandKind::kTestMail;
         command.address = optarg;
         break;
+      case kHistory: {
+        command.kind = CommandKind::kHistory;
+        // DAYS as --history=DAYS, or as the next argument when that is a number.
+        const char* days = optarg;
+        if (days == nullptr && optind < argc && HistoryDays(argv[optind]) > 0)
+          days = argv[optind++];
+        if (days != nullptr) {
+          command.history_days = HistoryDays(days);
+          if (command.history_days == 0) {
+            return UsageError{"--history takes DAYS from 1 to " + std::to_string(kMostHistoryDays)};
+          }
+        }
+        break;
+      }
       case 'V':
         command.kind = CommandKind::kVersion;
         break;
@@ -110,30 +149,43 @@ std::variant<Command, UsageError> ParseCommandLine(int argc, char* const argv[])
     }
   }
   if (optind < argc) return UsageError{std::string("unexpected argument ") + argv[optind]};
-  if (command.fleet && command.kind == CommandKind::kTestMail) {
-    return UsageError{"--fleet goes with a run, --check or --dry-run, not with --test-mail"};
+  for (const auto& [given, name] :
+       {std::pair{command.fleet, "--fleet"}, {command.ledger, "--ledger"}}) {
+    if (given && command.kind == CommandKind::kTestMail) {
+      return UsageError{std::string(name) +
+                        " goes with a run, --check or --dry-run, not with --test-mail"};
+    }
+    if (given && command.kind == CommandKind::kHistory) {
+      return UsageError{std::string(name) +
+                        " goes with a run, --check or --dry-run, not with --history"};
+    }
   }
   return command;
 }
 
 Own UsageText() {
-  return "Usage: corvane-email-handler [COMMAND] [--fleet] [--config FILE] [--heartbeat-url URL]\n"
-         "       [--heartbeat-style STYLE] [--metrics-file PATH]\n"
+  return "Usage: corvane-email-handler [COMMAND] [--fleet] [--ledger] [--config FILE]\n"
+         "       [--heartbeat-url URL] [--heartbeat-style STYLE] [--metrics-file PATH]\n"
          "\n"
          "With no command: one run, as cron or the systemd timer starts it. It reads config.txt\n"
          "beside the program, e-mails the tour-drop alerts and prints each log line. Started as\n"
          "root, it runs as the owner of the settings file (unless root owns it).\n"
          "\n"
-         "Commands (neither --check nor --dry-run writes anything; only --test-mail sends mail):\n"
+         "Commands (--check, --dry-run and --history write nothing; only --test-mail sends mail):\n"
          "  --check              check everything a run needs, one line per item\n"
          "  --dry-run            print every alert a run would send now, in full, send none\n"
          "  --test-mail ADDRESS  send one test message through the mail server, print its reply\n"
+         "  --history [DAYS]     print the ledger's messages of the last DAYS days (7), newest\n"
+         "                       first\n"
          "  --version            print the version\n"
          "  -h, --help           print this help\n"
          "\n"
          "Options:\n"
          "  --fleet              also e-mail new fleet tickets and ticket actions and mark them\n"
          "                       as e-mailed (with a run, --check or --dry-run)\n"
+         "  --ledger             send each alert once, whatever runs on any host, keeping each\n"
+         "                       message in the database's ledger (with a run, --check or\n"
+         "                       --dry-run; default: $CORVANE_LEDGER=1)\n"
          "  --config FILE        read FILE instead of config.txt beside the program (relative\n"
          "                       paths in it still start from the program's folder)\n"
          "  --heartbeat-url URL  tell a cron monitor when a run starts and how it ended\n"

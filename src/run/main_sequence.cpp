@@ -12,6 +12,7 @@
 #include "data/connection_string.h"
 #include "data/database.h"
 #include "mail/transport/server_address.h"
+#include "run/ledger_commands.h"
 #include "run/monitoring.h"
 #include "run/operator_commands.h"
 #include "run/report.h"
@@ -71,6 +72,26 @@ GuardedText Describe(const RunState& state, const Error& error) {
   return ReportBody(error, &state.trace, state.secrets);
 }
 
+namespace {
+
+// A failure ended the run: the ledger keeps what it says of the message in hand. The run's report
+// stays the first failure; where the ledger cannot write, a warning says so, and what it left
+// claimed is taken over once the claim's time has passed.
+void SettleLedger(RunState& state, const Error& failure) {
+  if (!state.ledger) return;
+  try {
+    state.ledger->SettleAfter(failure);
+  } catch (const std::exception& also) {
+    if (state.report != nullptr) {
+      (void)state.report->Write(WarningLine(Own("the ledger could not record how the run ended: ") +
+                                            OneLineMasked(also.what(), state.secrets)),
+                                Priority::kWarning);
+    }
+  }
+}
+
+}  // namespace
+
 Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   const auto failed = [&](const Error& error) {
     return Outcome{ExitStatusFor(error.kind()), ReportLine(error, &state.trace, state.secrets)};
@@ -80,6 +101,7 @@ Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   } catch (const ProcessEnded& end) {
     return Outcome{end.status(), {}};
   } catch (const Error& error) {
+    SettleLedger(state, error);
     return failed(error);
   } catch (const std::bad_alloc&) {
     return failed(Error(ErrorKind::kSystem, errnum::kOutOfMemory, "Out of memory"));
@@ -92,19 +114,27 @@ Outcome AtTheTop(RunState& state, const std::function<int()>& body) {
   }
 }
 
-int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
+int Main(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   StartUp(surroundings, state);
 
   state.trace.Stage("single-instance check");
   state.guard = std::make_unique<InstanceGuard>(surroundings.program_folder);
-  const bool going_on = state.guard->TryAcquire();
+  const bool first_here = state.guard->TryAcquire();
+  bool going_on = first_here;
+  // With the ledger, a run on another host with this database stands down as a second instance
+  // here does; the database says which host holds it.
+  std::string holder;
+  if (going_on && ledger) going_on = StartLedger(surroundings, state, holder);
   if (surroundings.after_guard) surroundings.after_guard(going_on);
   if (!going_on) {
     // Standing down is no failure: one line with the title and the text of the message.
-    (void)surroundings.report.Write(
-        GuardedText(Own(kProgramName)) + Own(": Application Already Running: This application "
-                                             "is already running.\n"),
-        Priority::kNotice);
+    GuardedText line = GuardedText(Own(kProgramName)) +
+                       Own(": Application Already Running: This application is already running");
+    if (first_here) {  // the ledger's lock, not this host's, is held elsewhere
+      line += Own(" on ") + OneLineMasked(holder.empty() ? "another host" : holder, state.secrets) +
+              Own(" with this database");
+    }
+    (void)surroundings.report.Write(line + Own(".\n"), Priority::kNotice);
     EndProcess(exit_status::kAlreadyRunning);
   }
 
@@ -112,6 +142,7 @@ int Main(const Surroundings& surroundings, RunState& state, bool fleet) {
                                                surroundings.clock, state.trace);
   state.form->EchoLogTo(surroundings.out, surroundings.alerts);
   state.form->CountMessagesIn(surroundings.messages);
+  state.form->KeepLedger(state.ledger.get());
   state.form->SetLoadPasses(fleet, /*mark_rows=*/true);
   state.form->Load();  // its load handler ends the process
   state.form->Show();
@@ -123,13 +154,15 @@ namespace {
 int Dispatch(const Command& command, const Surroundings& surroundings, RunState& state) {
   switch (command.kind) {
     case CommandKind::kCheck:
-      return CheckSetup(surroundings, state, command.fleet);
+      return CheckSetup(surroundings, state, command.fleet, LedgerWanted(command));
     case CommandKind::kDryRun:
-      return DryRun(surroundings, state, command.fleet);
+      return DryRun(surroundings, state, command.fleet, LedgerWanted(command));
     case CommandKind::kTestMail:
       return TestMail(surroundings, state, command.address);
+    case CommandKind::kHistory:
+      return History(surroundings, state, command.history_days);
     default:
-      return Main(surroundings, state, command.fleet);
+      return Main(surroundings, state, command.fleet, LedgerWanted(command));
   }
 }
 
@@ -176,6 +209,7 @@ int RunProcess(const Command& command, SecretGuard& secrets, const Output& repor
     // last wait of the process.
     std::optional<mail::DeliveringMailComponent> mail;
     RunState state(trace, &*watchdog, secrets);
+    state.report = &report;
     const SystemClock clock;
     std::function<void(bool)> after_guard;
     outcome = AtTheTop(state, [&] {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 
+#include "alerts/ledger/message_ledger.h"
 #include "base/clock.h"
 #include "base/output.h"
 #include "base/run_settings.h"
@@ -44,17 +45,20 @@ struct Surroundings {
 std::filesystem::path SettingsFile(const Surroundings& surroundings);
 
 // Everything a run or command holds until the process ends. Members are released in reverse
-// order when it goes: the window, the connection, the guard's lock.
+// order when it goes: the window, the ledger, the connection (and the ledger's lock with it),
+// the guard's lock.
 struct RunState {
   RunState(RunTrace& run_trace, Watchdog* run_watchdog, SecretGuard& run_secrets)
       : trace(run_trace), watchdog(run_watchdog), secrets(run_secrets) {}
 
   RunTrace& trace;
-  Watchdog* watchdog;    // null: nothing watches the waits (tests in-process)
-  SecretGuard& secrets;  // what no output may show; every stage adds what it learns
+  Watchdog* watchdog;              // null: nothing watches the waits (tests in-process)
+  SecretGuard& secrets;            // what no output may show; every stage adds what it learns
+  const Output* report = nullptr;  // where warnings go (standard error), if anywhere
   RunSettings settings;
   std::unique_ptr<InstanceGuard> guard;
   std::unique_ptr<data::Connection> gConn;
+  std::unique_ptr<alerts::MessageLedger> ledger;  // --ledger
   std::unique_ptr<window::Form1> form;
 
   WaitWatch* watch() { return watchdog; }
@@ -71,17 +75,20 @@ void LoadCompanyStage(RunState& state);
 void StartUp(const Surroundings& surroundings, RunState& state, bool read_only = false);
 
 // Runs `body` and gives its outcome: its status, or for an Error (or anything else thrown) the
-// status of its kind and one report line; an ended process gives its status. Never throws.
+// status of its kind and one report line; an ended process gives its status. After an Error,
+// the run's ledger settles what it had in hand. Never throws.
 Outcome AtTheTop(RunState& state, const std::function<int()>& body);
 // The report of an error as the top would write it, without the program's name and the line end.
 GuardedText Describe(const RunState& state, const Error& error);
 
-// The run: ReadConfig, OpenDatabase, LoadCompany, the single-instance guard, loading the alert
-// window (whose load handler runs the tour-drop pass, with `fleet` the fleet-ticket and
-// fleet-action passes after it, and ends the process). Each log line is also written to `out`.
-// A run that finds another going prints one line and ends with 75, having done nothing.
+// The run: ReadConfig, OpenDatabase, LoadCompany, the single-instance guard (with `ledger`, the
+// ledger's run lock beside it), loading the alert window (whose load handler runs the
+// tour-drop pass, with `fleet` the fleet-ticket and fleet-action passes after it, and ends the
+// process). Each log line is also written to `out`. A run that finds another going, here or
+// (with `ledger`) on another host, prints one line and ends with 75, having done nothing.
 // Returns the exit status; fails with the Error that ended the run.
-int Main(const Surroundings& surroundings, RunState& state, bool fleet = false);
+int Main(const Surroundings& surroundings, RunState& state, bool fleet = false,
+         bool ledger = false);
 
 // The whole process after its command line: the watchdog first, then the command, then tearing
 // down under the watchdog, and the one decision. Everything it writes goes through `report`

@@ -1,7 +1,5 @@
 #include "run/operator_commands.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
 
@@ -12,6 +10,7 @@
 #include "base/text_form.h"
 #include "mail/compose/address_check.h"
 #include "mail/transport/server_address.h"
+#include "run/ledger_commands.h"
 #include "run/report.h"
 
 namespace corvane::run {
@@ -79,7 +78,7 @@ std::vector<std::string> Addresses(const std::string& list, std::string_view wha
 
 }  // namespace
 
-int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
+int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   Checklist list(surroundings.out, state);
   std::int32_t days = 0;  // stays 0 for the schema check when item 13 is no number
   bool read = false;      // config.txt was read: the database can be tried whatever item 13 says
@@ -99,8 +98,8 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
   const bool company = list.Item("Company row", database, [&] {
     LoadCompanyStage(state);
     const RunSettings& s = state.settings;
-    return Found{s.gCompany.Name + "; mail from " + s.gEmailFromName + " <" +
-                 s.gEmailFromAddress + "> through " + s.gEmailServer};
+    return Found{s.gCompany.Name + "; mail from " + s.gEmailFromName + " <" + s.gEmailFromAddress +
+                 "> through " + s.gEmailServer};
   });
   const bool schema = list.Item("schema", company, [&] {
     state.trace.Stage("schema check");
@@ -116,6 +115,12 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
                        " does not say here whether this login may update EmailSent of "
                        "HexmileTicket and HexmileAction",
                    false};
+    });
+  }
+  if (ledger) {
+    list.Item("ledger", database, [&] {
+      const LedgerCheck found = CheckLedger(state);
+      return Found{found.detail, found.rights_known};
     });
   }
   list.Item("mail server", company, [&] {
@@ -147,13 +152,15 @@ int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet) {
   return list.status();
 }
 
-int DryRun(const Surroundings& surroundings, RunState& state, bool fleet) {
+int DryRun(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger) {
   StartUp(surroundings, state, /*read_only=*/true);
+  if (ledger) LookAtLedger(surroundings, state);
   surroundings.mail.PreviewInstead(surroundings.out);
   // The run's own window and passes, with the messages shown instead of sent and nothing marked.
   state.form = std::make_unique<window::Form1>(*state.gConn, state.settings, surroundings.mail,
                                                surroundings.clock, state.trace);
   state.form->SetLoadPasses(fleet, /*mark_rows=*/false);
+  state.form->KeepLedger(state.ledger.get());
   state.form->Load();  // its load handler ends the process
   return exit_status::kOk;
 }
@@ -161,8 +168,6 @@ int DryRun(const Surroundings& surroundings, RunState& state, bool fleet) {
 int TestMail(const Surroundings& surroundings, RunState& state, const std::string& address) {
   StartUp(surroundings, state);
   state.trace.Stage("test mail");
-  char host[256] = {};
-  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
   const RunSettings& s = state.settings;
   const std::string server = mail::ShownServerText(s.gEmailServer);
   const mail::PlainArg zero{0LL};
@@ -176,7 +181,7 @@ int TestMail(const Surroundings& surroundings, RunState& state, const std::strin
   // The body leaves the process too: it passes the guard like any output.
   message->SetBody(state.secrets
                        .Mask("This is a test message from the Corvane Email Handler on " +
-                             std::string(host) + ", sent " + GeneralDate(surroundings.clock.Now()) +
+                             HostName() + ", sent " + GeneralDate(surroundings.clock.Now()) +
                              ".\r\nAlerts can reach this address through " + server + ".\r\n")
                        .str());
   // A test gets a shorter limit than an alert: the operator is waiting for the answer.

@@ -15,12 +15,14 @@ namespace corvane::run {
 // chosen run's passes need (with `fleet`, the fleet passes' too, and whether this login may write
 // their marks), the mail server (or pickup folder) with the senders and fixed recipients of those
 // passes. Returns 0 when no item failed, else the status of the first failure.
-int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet);
+// With `ledger`, the ledger's table too (run/ledger_commands.h).
+int CheckSetup(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger = false);
 
 // --dry-run: the run's passes (with `fleet`, the fleet passes too) against the database opened
 // read-only, each message they would send shown on `out` as its reader will see it
 // (mail/transport/transport_registry.h gives the form). Nothing is sent and nothing is marked.
-int DryRun(const Surroundings& surroundings, RunState& state, bool fleet);
+// With `ledger`, each message the ledger would skip is said instead.
+int DryRun(const Surroundings& surroundings, RunState& state, bool fleet, bool ledger = false);
 
 // --test-mail ADDRESS: one short message from the configured sender through the configured
 // server; the server's reply on `out`.

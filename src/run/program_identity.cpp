@@ -65,6 +65,12 @@ FileDescriptor OpenLockFile(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::string HostName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+  return host;
+}
+
 std::filesystem::path ExecutablePath() {
   std::error_code error;
   std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);

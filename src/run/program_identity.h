@@ -14,6 +14,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
 
 #include "base/file_descriptor.h"
@@ -22,6 +23,9 @@ namespace corvane::run {
 
 // The executable's own path; its folder is the program folder.
 std::filesystem::path ExecutablePath();
+// This machine's name (gethostname), as the ledger and a test message name it; empty when the
+// system gives none.
+std::string HostName();
 
 class InstanceGuard {
  public:

@@ -2,6 +2,7 @@
 
 #include "alerts/fleet_actions.h"
 #include "alerts/fleet_tickets.h"
+#include "alerts/ledger/message_ledger.h"
 #include "alerts/tour_drops.h"
 #include "base/one_line.h"
 #include "base/process_end.h"
@@ -50,6 +51,7 @@ void Form1::Form_Load() {
     SendTicketAlerts();
     SendActionAlerts();
   }
+  if (ledger_ != nullptr) ledger_->Finish();
   EndProcess(0);
 }
 
@@ -83,7 +85,7 @@ void Form1::AppendLine(std::string_view line) {
 }
 
 alerts::PassContext Form1::Context() {
-  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_, mark_rows_};
+  return alerts::PassContext{gConn_, settings_, mail_, *this, clock_, trace_, mark_rows_, ledger_};
 }
 
 }  // namespace corvane::window

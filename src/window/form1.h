@@ -54,6 +54,10 @@ class Form1 final : private alerts::RunLog {
     mark_rows_ = mark_rows;
   }
 
+  // The run's ledger (--ledger): the passes send each message through it, and loading ends it
+  // (MessageLedger::Finish) after the last pass. Set before Load.
+  void KeepLedger(alerts::MessageLedger* ledger) { ledger_ = ledger; }
+
   // Creates the controls, hidden, then runs Form_Load, which ends the process.
   void Load();
   // Makes the window visible. A run never gets here: loading ends the process.
@@ -99,6 +103,7 @@ class Form1 final : private alerts::RunLog {
   std::atomic<long>* log_lines_ = nullptr;
   bool fleet_on_load_ = false;
   bool mark_rows_ = true;
+  alerts::MessageLedger* ledger_ = nullptr;
   bool visible_ = false;
   std::unique_ptr<TextBox> txtResults_;
   std::unique_ptr<CommandButton> btnExit_;

@@ -87,8 +87,8 @@ TEST_P(Monitored, RunsTellTheMonitorHowTheyEndedAndAMonitorNeverChangesTheRun) {
     // costs one warning a run, and nothing more.
     EXPECT_THAT(requests[1].body, HasSubstr(run.status == 0 ? "" : result.err.substr(0, 60)));
     std::size_t warnings = 0;
-    for (std::size_t at = 0; (at = result.err.find("warning: heartbeat to 127.0.0.1:", at)) !=
-                             std::string::npos;
+    for (std::size_t at = 0;
+         (at = result.err.find("warning: heartbeat to 127.0.0.1:", at)) != std::string::npos;
          ++at) {
       ++warnings;
     }
@@ -107,11 +107,11 @@ INSTANTIATE_TEST_SUITE_P(
     Endings, Monitored,
     ::testing::Values(
         MonitoredRun{"Success", std::nullopt, false, 200, 0, "", "sent 1\nalerts handled 1\n"},
-        MonitoredRun{"MailRefused",
-                     testing::SmtpMisstep{testing::SmtpStep::kRcpt,
-                                          testing::SmtpMisstep::Action::kReply,
-                                          "550 5.1.1 <dispatch@corvanetours.com>: unknown", 1},
-                     false, 200, exit_status::kMailFailed, "/76", "550 5.1.1"},
+        MonitoredRun{
+            "MailRefused",
+            testing::SmtpMisstep{testing::SmtpStep::kRcpt, testing::SmtpMisstep::Action::kReply,
+                                 "550 5.1.1 <dispatch@corvanetours.com>: unknown", 1},
+            false, 200, exit_status::kMailFailed, "/76", "550 5.1.1"},
         MonitoredRun{"RunLimit", std::nullopt, true, 200, exit_status::kTimedOut, "/124",
                      "the run did not end within 10 seconds"},
         MonitoredRun{"SilentMonitor", std::nullopt, false, 0, 0, "", "sent 1\nalerts handled 1\n"}),
@@ -143,8 +143,8 @@ const std::map<HeartbeatStyle, std::pair<std::string, std::vector<std::string>>>
       {"POST {u}/start", "POST {u}", "POST {u}/start", "POST {u}/65"}}},
     {HeartbeatStyle::kCronitor,
      {"GET {u}\\?state=(run|(complete|fail)&message=[^&]+)",
-      {"GET {u}\\?state=run", "GET {u}\\?state=complete&message=" + kSent,
-       "GET {u}\\?state=run", "GET {u}\\?state=fail&message=" + kFailed}}},
+      {"GET {u}\\?state=run", "GET {u}\\?state=complete&message=" + kSent, "GET {u}\\?state=run",
+       "GET {u}\\?state=fail&message=" + kFailed}}},
     {HeartbeatStyle::kUptimeKuma,
      {"GET {u}\\?status=(up|down)&msg=[^&]+&ping=[0-9]+",
       {"GET {u}\\?status=up&msg=" + kSent, "GET {u}\\?status=down&msg=" + kFailed}}}};
@@ -165,7 +165,9 @@ TEST_P(Conventions, EachMonitorHearsAStartUpAndDownInItsOwnForm) {
     program.CreateSqliteDatabase(
         testing::CompanyRowSql(smtp.host_port()) + testing::OneOpenTourSql(today) +
         "INSERT INTO Tour VALUES (2,'Hill Loop',1,'Contract - Signed');"
-        "INSERT INTO TourItems VALUES (2,2,'" + testing::IsoDate(today) + "');"
+        "INSERT INTO TourItems VALUES (2,2,'" +
+        testing::IsoDate(today) +
+        "');"
         "INSERT INTO Invoice VALUES (11,2,'Daily',100,40);"
         "INSERT INTO HexmileTicket (ID, AddNotifyEmail, EmailSent) VALUES (1, 'y@x.example', 0);"
         "INSERT INTO HexmileAction (ID, TicketID, EmailDriver, AddNotifyEmail, EmailSent)"
@@ -198,16 +200,25 @@ TEST_P(Conventions, EachMonitorHearsAStartUpAndDownInItsOwnForm) {
 INSTANTIATE_TEST_SUITE_P(
     Monitors, Conventions,
     ::testing::Values(
-        Convention{"HealthchecksByOption", HeartbeatStyle::kHealthchecks,
-                   "{r}/api/push/K5f1c2a9e", {"--heartbeat-style", "healthchecks"}, {}},
-        Convention{"HealthchecksByTheEnvironment", HeartbeatStyle::kHealthchecks,
-                   "{r}/p/K5f1c2a9e", {}, {{"CORVANE_HEARTBEAT_STYLE", "healthchecks"}}},
-        Convention{"CronitorByItsPath", HeartbeatStyle::kCronitor, "{r}/p/K5f1c2a9e/corvane", {},
+        Convention{"HealthchecksByOption",
+                   HeartbeatStyle::kHealthchecks,
+                   "{r}/api/push/K5f1c2a9e",
+                   {"--heartbeat-style", "healthchecks"},
                    {}},
-        Convention{"CronitorByItsHostThroughAProxy", HeartbeatStyle::kCronitor,
-                   "http://cronitor.link/K5f1c2a9e/corvane", {}, {{"http_proxy", "{r}"}}},
-        Convention{"UptimeKumaByItsPath", HeartbeatStyle::kUptimeKuma, "{r}/api/push/K5f1c2a9e",
-                   {}, {}}),
+        Convention{"HealthchecksByTheEnvironment",
+                   HeartbeatStyle::kHealthchecks,
+                   "{r}/p/K5f1c2a9e",
+                   {},
+                   {{"CORVANE_HEARTBEAT_STYLE", "healthchecks"}}},
+        Convention{
+            "CronitorByItsPath", HeartbeatStyle::kCronitor, "{r}/p/K5f1c2a9e/corvane", {}, {}},
+        Convention{"CronitorByItsHostThroughAProxy",
+                   HeartbeatStyle::kCronitor,
+                   "http://cronitor.link/K5f1c2a9e/corvane",
+                   {},
+                   {{"http_proxy", "{r}"}}},
+        Convention{
+            "UptimeKumaByItsPath", HeartbeatStyle::kUptimeKuma, "{r}/api/push/K5f1c2a9e", {}, {}}),
     [](const auto& param) { return param.param.name; });
 
 // Standing down is no failure: a second run while the first is going tells the monitor nothing
@@ -301,8 +312,7 @@ TEST(MetricsFile, IsReplacedWholeAndKeepsTheLastSuccessAcrossAFailingRun) {
   EXPECT_TRUE(WriteMetricsFile(file, {76, 0, 0, 1s, {}, day - 60s}, guard).empty());
   umask(umask_before);
   EXPECT_TRUE(WriteMetricsFile(file, {0, 4, 3, 2.5s, {}, day}, guard).empty());
-  EXPECT_TRUE(
-      WriteMetricsFile(file, {124, 2, 1, 4s, Own("report"), day + 3600s}, guard).empty());
+  EXPECT_TRUE(WriteMetricsFile(file, {124, 2, 1, 4s, Own("report"), day + 3600s}, guard).empty());
   EXPECT_EQ(ParseMetrics(file), (std::map<std::string, double>{
                                     {"corvane_run_end_timestamp_seconds", 1'700'003'600},
                                     {"corvane_run_last_success_timestamp_seconds", 1'700'000'000},

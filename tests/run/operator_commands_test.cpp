@@ -586,6 +586,10 @@ TEST(CommandLine, AWrongOneDoesNothingButShowTheUsage) {
       {{"--fleet", "--test-mail", "a@corvanetours.com"}, "--fleet goes with"},
       {{"--heartbeat-style", "hc"}, "--heartbeat-style takes healthchecks, cronitor, uptime-kuma"},
       {{"--config="}, "--config needs a FILE"},
+      {{"--ledger", "--history"},
+       "--ledger goes with a run, --check or --dry-run, not with --history"},
+      {{"--history=0"}, "--history takes DAYS from 1 to 3650"},
+      {{"--history", "3651"}, "unexpected argument 3651"},
       {{"--", "--check"}, "unexpected argument --check"}};
   for (const auto& [wrong, named] : wrongs) {
     const ProcessResult result = program.RunCommand(wrong);

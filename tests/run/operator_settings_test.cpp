@@ -97,8 +97,7 @@ TEST_P(UnsafeSettings, AreRefusedBeforeAnyConnection) {
   std::string fix;
   ProcessOptions options = program.CronOptions();
   if (how == "PasswordReadableByOthers") {
-    fs::permissions(config, fs::perms::group_read | fs::perms::others_read,
-                    fs::perm_options::add);
+    fs::permissions(config, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
     fix = "holds the database password and others can read it (mode 0644). Fix: chmod 600 " +
           config.string();
   } else if (how == "LinkToAFolderOthersCanWrite") {

@@ -49,9 +49,10 @@ std::filesystem::path SqliteSchemaFile() {
   return std::filesystem::path(CORVANE_SOURCE_DIR) / "sql" / "schema-sqlite.sql";
 }
 
-std::string DemoDataSql() {
-  const ProcessResult result = Run(
-      {"/usr/bin/python3", std::string(CORVANE_SOURCE_DIR) + "/scripts/demo-data.py", "sqlite"});
+std::string DemoDataSql(std::string_view engine) {
+  const ProcessResult result =
+      Run({"/usr/bin/python3", std::string(CORVANE_SOURCE_DIR) + "/scripts/demo-data.py",
+           std::string(engine)});
   EXPECT_EQ(result.exit_status, 0) << result.err;
   return result.out;
 }

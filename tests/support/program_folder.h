@@ -74,7 +74,8 @@ std::string OneOpenTourSql(DateTime day);
 // The schema every SQLite test database starts from.
 std::filesystem::path SqliteSchemaFile();
 
-// The demo rows as SQL for SQLite, dated around today (scripts/demo-data.py).
-std::string DemoDataSql();
+// The demo rows as SQL for `engine` (scripts/demo-data.py: sqlite, postgresql, mariadb), dated
+// around today.
+std::string DemoDataSql(std::string_view engine = "sqlite");
 
 }  // namespace corvane::testing

@@ -68,8 +68,11 @@ class ScriptedSmtpServer::Session {
         current_ = SmtpTransaction{PathOf(line), {}, {}};
         reply = Answer(SmtpStep::kMail, message_, "250 2.1.0 Ok");
       } else if (verb == "RCPT") {
-        reply = Answer(SmtpStep::kRcpt, message_, "250 2.1.5 Ok");
-        if (reply && Positive(*reply)) current_.recipients.push_back(PathOf(line));
+        const std::string recipient = PathOf(line);
+        reply = recipient == server_.options_.refused_recipient
+                    ? Write("550 5.1.1 <" + recipient + ">: Recipient address rejected")
+                    : Answer(SmtpStep::kRcpt, message_, "250 2.1.5 Ok");
+        if (reply && Positive(*reply)) current_.recipients.push_back(recipient);
       } else if (verb == "DATA") {
         reply = Answer(SmtpStep::kData, message_, "354 End data with <CR><LF>.<CR><LF>");
         if (reply && reply->starts_with("354")) reply = ReadMessage();

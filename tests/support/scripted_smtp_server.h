@@ -47,6 +47,8 @@ struct ScriptedSmtpOptions {
   std::size_t packet_size = 0;
   // The reply at this step waits until Release().
   std::optional<SmtpStep> hold_at;
+  // Not empty: RCPT TO this address is answered 550, every other as usual.
+  std::string refused_recipient;
 };
 
 // One message as the server took it: the envelope and the data, dot-stuffing removed.

@@ -1,4 +1,5 @@
 // MariaDB and MySQL, through MariaDB Connector/ODBC (or MySQL's driver).
+#include "base/text_form.h"
 #include "data/odbc/odbc_connection.h"
 #include "data/profiles/profiles.h"
 #include "data/sql_text.h"
@@ -6,6 +7,31 @@
 namespace corvane::data {
 
 namespace {
+
+// A grant row of information_schema's privilege tables that is the login's own, or a role's
+// the login has enabled.
+constexpr std::string_view kGrantedToThisLogin =
+    "(p.GRANTEE = CONCAT('''', SUBSTRING_INDEX(CURRENT_USER(), '@', 1), '''@''', "
+    "SUBSTRING_INDEX(CURRENT_USER(), '@', -1), '''') OR p.GRANTEE IN (SELECT CONCAT('''', "
+    "ROLE_NAME, '''') FROM information_schema.ENABLED_ROLES))";
+
+// The ledger's run lock: a user lock (GET_LOCK) named after the database (user locks are the
+// server's, not a database's), dropped by the server when the session ends. Its holder writes
+// its host into the ledger's row ('run', 'lock') in the statement that takes the lock: that
+// UPDATE locks the row before it asks for the lock, so a run that loses waits for the winner's
+// statement and reads the winner's host, never the one before.
+constexpr std::string_view kRunLockName = "CONCAT('corvane-email-handler:', MD5(DATABASE()))";
+
+// No WITH that writes, and a multi-row upsert would mix the two counts: a record and a claim
+// are two statements.
+const LedgerDialect& MySqlLedger() {
+  static const LedgerDialect dialect = MakeLedgerDialect(
+      "ledger-mariadb.sql",
+      "SELECT COUNT(*) AS Found FROM information_schema.TABLES WHERE TABLE_SCHEMA = DATABASE() "
+      "AND TABLE_NAME = 'CorvaneLedger'",
+      "NOW()", "NOW() + INTERVAL ? SECOND", " ON DUPLICATE KEY UPDATE Pass = Pass");
+  return dialect;
+}
 
 class MySqlFamily final : public EngineProfile {
  public:
@@ -77,12 +103,49 @@ class MySqlFamily final : public EngineProfile {
                 " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM "
                 "information_schema.COLUMN_PRIVILEGES"
                 " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = ? AND COLUMN_NAME = ?) p"
-                " WHERE p.PRIVILEGE_TYPE = 'UPDATE' AND (p.GRANTEE = CONCAT('''',"
-                " SUBSTRING_INDEX(CURRENT_USER(), '@', 1), '''@''',"
-                " SUBSTRING_INDEX(CURRENT_USER(), '@', -1), '''') OR p.GRANTEE IN"
-                " (SELECT CONCAT('''', ROLE_NAME, '''') FROM information_schema.ENABLED_ROLES))")
+                " WHERE p.PRIVILEGE_TYPE = 'UPDATE' AND " +
+                std::string(kGrantedToThisLogin))
             ->OpenRowSet(parameters);
     return !answer->eof() && answer->Field("Grants") != Value(0);
+  }
+
+  const LedgerDialect* Ledger() const override { return &MySqlLedger(); }
+
+  std::optional<RunLockAnswer> TryRunLock(Connection& connection,
+                                          std::string_view host) const override {
+    const Value holder[] = {Value(host)};
+    // The row is made by the first run that asks, and then only ever changed.
+    connection
+        .Prepare(
+            "INSERT INTO CorvaneLedger (Pass, AlertKey, AlertDay, Recipients, State, Host, "
+            "ClaimedAt, ClaimedUntil) VALUES ('run', 'lock', CURRENT_DATE, '', 'claimed', ?, "
+            "NOW(), NOW()) ON DUPLICATE KEY UPDATE Pass = Pass")
+        ->Execute(holder);
+    connection
+        .Prepare(
+            "UPDATE CorvaneLedger SET Host = ?, AlertDay = CURRENT_DATE, ClaimedAt = NOW(), "
+            "ClaimedUntil = NOW() WHERE Pass = 'run' AND AlertKey = 'lock' AND GET_LOCK(" +
+            std::string(kRunLockName) + ", 0) = 1")
+        ->Execute(holder);
+    auto answer = connection.OpenRowSet(
+        "SELECT CASE WHEN IS_USED_LOCK(" + std::string(kRunLockName) +
+        ") = CONNECTION_ID() THEN 1 ELSE 0 END AS Held, Host FROM CorvaneLedger WHERE Pass = "
+        "'run' AND AlertKey = 'lock'");
+    if (answer->eof()) return RunLockAnswer{};
+    return RunLockAnswer{answer->Field("Held") == Value(1), JoinText(answer->Field("Host"))};
+  }
+
+  std::optional<bool> MayKeepLedger(Connection& connection) const override {
+    auto answer = connection.OpenRowSet(
+        "SELECT COUNT(DISTINCT p.PRIVILEGE_TYPE) AS Granted FROM ("
+        "SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.USER_PRIVILEGES"
+        " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.SCHEMA_PRIVILEGES"
+        " WHERE TABLE_SCHEMA = DATABASE()"
+        " UNION ALL SELECT GRANTEE, PRIVILEGE_TYPE FROM information_schema.TABLE_PRIVILEGES"
+        " WHERE TABLE_SCHEMA = DATABASE() AND TABLE_NAME = 'CorvaneLedger') p"
+        " WHERE p.PRIVILEGE_TYPE IN ('SELECT', 'INSERT', 'UPDATE') AND " +
+        std::string(kGrantedToThisLogin));
+    return !answer->eof() && answer->Field("Granted") == Value(3);
   }
 
   // BOOLEAN is TINYINT(1), which the drivers describe exactly as any TINYINT.

@@ -1,5 +1,6 @@
 // PostgreSQL, through psqlODBC.
 #include "base/ascii.h"
+#include "base/text_form.h"
 #include "data/odbc/odbc_connection.h"
 #include "data/profiles/profiles.h"
 #include "data/sql_text.h"
@@ -13,6 +14,31 @@ constexpr std::size_t kCursorPieceRows = 1000;
 
 std::string Milliseconds(std::chrono::seconds limit) {
   return std::to_string(limit.count() * 1000);
+}
+
+// The ledger's run lock: a session-level advisory lock of the database (its two keys spell
+// "Corv" "Ledg"), dropped by the server when the session ends. Whoever holds it has named
+// itself in its session's application_name, which the other sessions of the login can read.
+constexpr long kRunLockClass = 0x436F7276;
+constexpr long kRunLockObject = 0x4C656467;
+constexpr std::string_view kRunLockName = "corvane-email-handler on ";
+
+const LedgerDialect& PostgresLedger() {
+  static const LedgerDialect dialect = [] {
+    LedgerDialect d = MakeLedgerDialect(
+        "ledger-postgres.sql",
+        "SELECT COUNT(*) AS Found FROM information_schema.tables WHERE table_schema = "
+        "current_schema() AND table_name = 'corvaneledger'",
+        "CURRENT_TIMESTAMP", "CURRENT_TIMESTAMP + CAST(? AS INTEGER) * INTERVAL '1 second'",
+        " ON CONFLICT (Pass, AlertKey) DO NOTHING");
+    // A data-modifying WITH: the previous message's record travels with the next claim.
+    d.record_then_claim =
+        "WITH recorded AS (UPDATE CorvaneLedger SET State = ?, SentAt = CURRENT_TIMESTAMP, "
+        "Reply = ? WHERE Pass = ? AND AlertKey = ? AND State = 'claimed') " +
+        d.claim;
+    return d;
+  }();
+  return dialect;
 }
 
 class Postgres final : public EngineProfile {
@@ -96,6 +122,37 @@ class Postgres final : public EngineProfile {
   // psqlODBC hands a BOOLEAN over as the text '1'/'0' unless BoolsAsChar=0 is set; its type
   // name still says bool.
   std::string_view TextFlagTypeName() const override { return "bool"; }
+
+  const LedgerDialect* Ledger() const override { return &PostgresLedger(); }
+
+  std::optional<RunLockAnswer> TryRunLock(Connection& connection,
+                                          std::string_view host) const override {
+    const Value name[] = {Value(std::string(kRunLockName) + std::string(host))};
+    connection.Prepare("SELECT set_config('application_name', ?, false) AS Name")->OpenRowSet(name);
+    const std::string class_key = std::to_string(kRunLockClass);
+    const std::string object_key = std::to_string(kRunLockObject);
+    auto held = connection.OpenRowSet("SELECT CASE WHEN pg_try_advisory_lock(" + class_key + ", " +
+                                      object_key + ") THEN 1 ELSE 0 END AS Held");
+    if (!held->eof() && held->Field("Held") == Value(1)) return RunLockAnswer{true, ""};
+    // A lock of two keys shows in pg_locks with objsubid 2.
+    auto holder = connection.OpenRowSet(
+        "SELECT a.application_name AS Holder FROM pg_locks l JOIN pg_stat_activity a ON a.pid = "
+        "l.pid WHERE l.locktype = 'advisory' AND l.granted AND l.classid = " +
+        class_key + " AND l.objid = " + object_key +
+        " AND l.objsubid = 2 AND l.database = (SELECT oid FROM pg_database WHERE datname = "
+        "current_database())");
+    std::string who = holder->eof() ? "" : JoinText(holder->Field("Holder"));
+    if (who.starts_with(kRunLockName)) who.erase(0, kRunLockName.size());
+    return RunLockAnswer{false, who};
+  }
+
+  std::optional<bool> MayKeepLedger(Connection& connection) const override {
+    auto answer = connection.OpenRowSet(
+        "SELECT CASE WHEN has_table_privilege('corvaneledger', 'SELECT') AND "
+        "has_table_privilege('corvaneledger', 'INSERT') AND "
+        "has_table_privilege('corvaneledger', 'UPDATE') THEN 1 ELSE 0 END AS May");
+    return !answer->eof() && answer->Field("May") == Value(1);
+  }
 };
 
 }  // namespace

@@ -35,6 +35,21 @@ bool HasNoCase(std::string_view text, std::string_view part) {
   return ToLowerAscii(text).find(ToLowerAscii(part)) != std::string::npos;
 }
 
+LedgerDialect MakeLedgerDialect(std::string_view setup_file, std::string table_question,
+                                std::string now, std::string seconds_from_now,
+                                std::string_view if_present) {
+  LedgerDialect d;
+  d.setup_file = setup_file;
+  d.table_question = std::move(table_question);
+  d.claim =
+      "INSERT INTO CorvaneLedger (Pass, AlertKey, AlertDay, Recipients, State, Host, ClaimedAt, "
+      "ClaimedUntil) VALUES (?, ?, ?, ?, 'claimed', ?, " +
+      now + ", " + seconds_from_now + ")" + std::string(if_present);
+  d.now = std::move(now);
+  d.seconds_from_now = std::move(seconds_from_now);
+  return d;
+}
+
 const EngineProfile& ProfileForConnectionString(const ConnectionString& read) {
   for (const EngineProfile* profile : Profiles()) {
     if (profile->Claims(read)) return *profile;

@@ -26,6 +26,13 @@ void AddUnlessSet(ConnectionString& parts, std::string_view name, std::string_vi
 // Whether `text` holds `part`, any letter case.
 bool HasNoCase(std::string_view text, std::string_view part);
 
+// An engine's LedgerDialect whose claim is an INSERT (the server's clock written as `now`, the
+// claim's end as `seconds_from_now`) followed by `if_present`, how the engine leaves a row that is
+// there already alone.
+LedgerDialect MakeLedgerDialect(std::string_view setup_file, std::string table_question,
+                                std::string now, std::string seconds_from_now,
+                                std::string_view if_present);
+
 // SQL Server's OLE DB providers (SQLOLEDB, SQLNCLI*, MSOLEDBSQL*), for the settings files of
 // existing installations: the string's parts as the ODBC parts of `driver`. Fails (kDatabase)
 // for a keyword that has no ODBC equivalent, and when `driver` is empty ("no SQL Server ODBC

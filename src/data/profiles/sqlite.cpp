@@ -76,6 +76,17 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
           true};
 }
 
+// Times are the machine's local time as ISO text, which compares in time order.
+const LedgerDialect& SqliteLedger() {
+  static const LedgerDialect dialect = MakeLedgerDialect(
+      "ledger-sqlite.sql",
+      "SELECT COUNT(*) AS Found FROM sqlite_master WHERE type = 'table' AND name = "
+      "'CorvaneLedger' COLLATE NOCASE",
+      "datetime('now', 'localtime')", "datetime('now', 'localtime', ? || ' seconds')",
+      " ON CONFLICT (Pass, AlertKey) DO NOTHING");
+  return dialect;
+}
+
 class Sqlite final : public EngineProfile {
  public:
   std::string_view name() const override { return "SQLite"; }
@@ -132,6 +143,17 @@ class Sqlite final : public EngineProfile {
     const fs::path file = main->Field("file").text();
     return ::access(file.c_str(), W_OK) == 0 &&
            ::access(file.parent_path().c_str(), W_OK | X_OK) == 0;
+  }
+
+  // No lock of SQLite's outlives a statement and still lets the connection's own writes
+  // through: a write transaction held for the run would keep every claim, record and mark
+  // uncommitted until the end (a run that dies forgets what it sent) and shut the operator's
+  // own programs out of the file. The ledger holds a lease instead (TryRunLock's default).
+  const LedgerDialect* Ledger() const override { return &SqliteLedger(); }
+
+  // The file holds the ledger: what lets the login write the marks lets it keep the ledger.
+  std::optional<bool> MayKeepLedger(Connection& connection) const override {
+    return MayUpdate(connection, "CorvaneLedger", "State");
   }
 };
 

@@ -4,6 +4,7 @@
 #include <array>
 
 #include "base/ascii.h"
+#include "base/text_form.h"
 #include "data/data_error.h"
 #include "data/odbc/odbc_connection.h"
 #include "data/profiles/profiles.h"
@@ -43,6 +44,28 @@ void AddServer(ConnectionString& out, const std::string& server, bool freetds) {
   }
 }
 
+// The ledger on SQL Server (written from its documentation; no SQL Server runs in the tests).
+const LedgerDialect& SqlServerLedger() {
+  static const LedgerDialect dialect = [] {
+    LedgerDialect d = MakeLedgerDialect(
+        "ledger-sqlserver.sql",
+        "SELECT COUNT(*) AS Found FROM INFORMATION_SCHEMA.TABLES WHERE TABLE_SCHEMA = "
+        "SCHEMA_NAME() AND TABLE_NAME = 'CorvaneLedger'",
+        "GETDATE()", "DATEADD(second, ?, GETDATE())", "");
+    // No INSERT that leaves a present row alone: a MERGE, whose HOLDLOCK keeps the key's range
+    // locked from the look to the insert, so two claims of one key cannot both miss the row.
+    d.claim =
+        "MERGE CorvaneLedger WITH (HOLDLOCK) AS t USING (SELECT ? AS Pass, ? AS AlertKey, ? AS "
+        "AlertDay, ? AS Recipients, ? AS Host, ? AS Seconds) AS c ON t.Pass = c.Pass AND "
+        "t.AlertKey = c.AlertKey WHEN NOT MATCHED THEN INSERT (Pass, AlertKey, AlertDay, "
+        "Recipients, State, Host, ClaimedAt, ClaimedUntil) VALUES (c.Pass, c.AlertKey, "
+        "c.AlertDay, c.Recipients, 'claimed', c.Host, GETDATE(), DATEADD(second, c.Seconds, "
+        "GETDATE()));";
+    return d;
+  }();
+  return dialect;
+}
+
 class SqlServer final : public EngineProfile {
  public:
   std::string_view name() const override { return "Microsoft SQL Server"; }
@@ -78,6 +101,40 @@ class SqlServer final : public EngineProfile {
 
   // A default result set occupies the connection until it is read to its end: each result is
   // read whole at once (ResultHolding's default).
+
+  const LedgerDialect* Ledger() const override { return &SqlServerLedger(); }
+
+  // An application lock of the session (sp_getapplock), dropped when the session ends. The
+  // holder's host goes into the ledger's row ('run', 'lock') in the same transaction as the
+  // lock, after an UPDATE that locks the row: a run that loses waits for the winner's
+  // transaction and reads the winner's host.
+  std::optional<RunLockAnswer> TryRunLock(Connection& connection,
+                                          std::string_view host) const override {
+    const Value holder[] = {Value(host), Value(host)};
+    auto answer = connection.OpenRowSet(
+        "SET NOCOUNT ON; DECLARE @granted int; BEGIN TRANSACTION; "
+        "UPDATE CorvaneLedger SET Host = ?, ClaimedAt = GETDATE(), ClaimedUntil = GETDATE() "
+        "WHERE Pass = 'run' AND AlertKey = 'lock'; "
+        "IF @@ROWCOUNT = 0 INSERT INTO CorvaneLedger (Pass, AlertKey, AlertDay, Recipients, "
+        "State, Host, ClaimedAt, ClaimedUntil) VALUES ('run', 'lock', CAST(GETDATE() AS DATE), "
+        "'', 'claimed', ?, GETDATE(), GETDATE()); "
+        "EXEC @granted = sp_getapplock @Resource = N'corvane-email-handler ledger', "
+        "@LockMode = 'Exclusive', @LockOwner = 'Session', @LockTimeout = 0; "
+        "IF @granted >= 0 COMMIT TRANSACTION; ELSE ROLLBACK TRANSACTION; "
+        "SELECT CASE WHEN @granted >= 0 THEN 1 ELSE 0 END AS Held, Host FROM CorvaneLedger "
+        "WHERE Pass = 'run' AND AlertKey = 'lock'",
+        holder);
+    if (answer->eof()) return RunLockAnswer{};
+    return RunLockAnswer{answer->Field("Held") == Value(1), JoinText(answer->Field("Host"))};
+  }
+
+  std::optional<bool> MayKeepLedger(Connection& connection) const override {
+    auto answer = connection.OpenRowSet(
+        "SELECT CASE WHEN HAS_PERMS_BY_NAME('CorvaneLedger', 'OBJECT', 'SELECT') = 1 AND "
+        "HAS_PERMS_BY_NAME('CorvaneLedger', 'OBJECT', 'INSERT') = 1 AND "
+        "HAS_PERMS_BY_NAME('CorvaneLedger', 'OBJECT', 'UPDATE') = 1 THEN 1 ELSE 0 END AS May");
+    return !answer->eof() && answer->Field("May") == Value(1);
+  }
 };
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "base/wait_watch.h"
 #include "mail/compose/message_composer.h"
 #include "mail/compose/outgoing_message.h"
+#include "mail/mail_message.h"
 
 namespace corvane::mail {
 
@@ -55,6 +56,9 @@ class MailTransport {
 
   // What the last delivery ended with: the server's final reply, or the file it wrote.
   virtual std::string last_reply() const = 0;
+  // After a delivery that failed: what the server said (empty where no server replied) and
+  // whether it refused the message for good (MailComponent::last_delivery).
+  virtual DeliveryReport last_failure() const { return {}; }
 
   // Goes through everything a delivery of each envelope needs short of the message itself, and
   // sends and writes nothing: for a server, connecting, its greeting, EHLO, STARTTLS where the

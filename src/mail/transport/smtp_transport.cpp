@@ -159,6 +159,7 @@ void SmtpTransport::SetLimits(CURL* h, const DeliveryOptions& options) {
 void SmtpTransport::ClearReplies() {
   last_reply_.clear();
   last_refusal_.clear();
+  refusal_step_ = 0;
   reply_so_far_.clear();
   error_buffer_[0] = '\0';
   tls_started_ = server_.kind == ServerKind::kSmtpsUrl;
@@ -418,7 +419,17 @@ void SmtpTransport::NoteReply(std::string_view line) {
   if (line.size() > 3 && line[3] == '-' && reply_so_far_.size() < kMaxReplyKept) return;
   last_reply_ = reply_so_far_.substr(0, kMaxReplyKept);
   reply_so_far_.clear();
-  if (line[0] == '4' || line[0] == '5') last_refusal_ = last_reply_;
+  if (line[0] == '4' || line[0] == '5') {
+    last_refusal_ = last_reply_;
+    refusal_step_ = step_;
+  }
+}
+
+DeliveryReport SmtpTransport::last_failure() const {
+  const bool about_the_message =
+      refusal_step_ == kRcptTo || refusal_step_ == kData || refusal_step_ == kEndOfMessage;
+  return {last_refusal_.empty() ? last_reply_ : last_refusal_,
+          last_refusal_.starts_with('5') && about_the_message};
 }
 
 void SmtpTransport::Fail(CURL* handle, CURLcode code) {

@@ -38,6 +38,9 @@ class SmtpTransport final : public MailTransport {
   long Deliver(const Envelope& envelope, const ComposedMessage& message,
                const DeliveryOptions& options) override;
   std::string last_reply() const override { return last_reply_; }
+  // For good: a 5xx reply to RCPT TO, DATA or the end of the message. A 5xx to anything else
+  // (the greeting, EHLO, AUTH, MAIL FROM) is about the session or the sender, not this message.
+  DeliveryReport last_failure() const override;
   // On a connection of its own: libcurl connects, greets, says EHLO, STARTTLS and AUTH as a
   // delivery would; the envelopes' MAIL FROM, RCPT TO and RSET and the QUIT follow as commands.
   // An unanswered QUIT does not fail the check: everything it asks about was answered.
@@ -85,6 +88,7 @@ class SmtpTransport final : public MailTransport {
   std::string reply_so_far_;     // the lines of a multi-line reply until its last line
   std::string last_reply_;
   std::string last_refusal_;   // the last 4xx or 5xx line: the QUIT after a failure answers 221
+  int refusal_step_ = 0;       // the step last_refusal_ answered
   std::string last_command_;  // the start of the last command libcurl sent
 
   // The delivery under way: its step, its time limit, and when it must have ended.

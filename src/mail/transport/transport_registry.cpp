@@ -58,6 +58,12 @@ MailOptions MailOptions::FromEnvironment() {
 TransportRegistry::TransportRegistry(std::filesystem::path program_folder, MailOptions options)
     : program_folder_(std::move(program_folder)), options_(std::move(options)) {}
 
+DeliveryReport TransportRegistry::last_delivery() const {
+  if (delivering_ == nullptr) return {};
+  if (delivered_) return {last_reply_, false};
+  return delivering_->last_failure();
+}
+
 MailTransport& TransportRegistry::For(std::string_view server_text) {
   if (const auto found = transports_.find(server_text); found != transports_.end()) {
     return *found->second;

@@ -35,7 +35,20 @@ class TransportRegistry {
 
   // What the last delivery through any of them ended with (MailTransport::last_reply).
   const std::string& last_reply() const { return last_reply_; }
-  void NoteReply(std::string reply) { last_reply_ = std::move(reply); }
+  void NoteReply(std::string reply) {
+    last_reply_ = std::move(reply);
+    delivered_ = true;
+  }
+
+  // The delivery of the message being sent: none yet (ForgetDelivery, for a new message), under
+  // way through `transport` (Delivering), or done (NoteReply). What it ended with, as
+  // MailComponent::last_delivery gives it.
+  void ForgetDelivery() { delivering_ = nullptr; }
+  void Delivering(MailTransport& transport) {
+    delivering_ = &transport;
+    delivered_ = false;
+  }
+  DeliveryReport last_delivery() const;
 
  private:
   std::filesystem::path program_folder_;
@@ -45,6 +58,8 @@ class TransportRegistry {
   const Output* preview_ = nullptr;
   int previewed_ = 0;  // messages previewed so far, over all servers
   std::string last_reply_;
+  MailTransport* delivering_ = nullptr;
+  bool delivered_ = false;
 };
 
 }  // namespace corvane::mail
