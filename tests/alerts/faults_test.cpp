@@ -265,7 +265,10 @@ TEST(RunMailFaults, EachEndsTheRunWithTheMailStatusAndTheServersReply) {
       {{"-q", "."}, "(curl 56)"},
       {{"-Q", "MAIL"}, "421 4.0.0 Server closing connection"},
   };
-  for (const auto& [options, in_report] : faults) {
+  for (const auto& fault : faults) {
+    // Plain references, not a structured binding: clang 14 cannot capture one in a lambda.
+    const std::vector<std::string>& options = fault.first;
+    const std::string& in_report = fault.second;
     SCOPED_TRACE(options[0] + " " + options[1]);
     OnOneDay([&](DateTime today) {
       SmtpSink sink(options);
