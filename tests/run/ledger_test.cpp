@@ -141,7 +141,7 @@ TEST_P(LedgerRuns, TwoHostsStartedTogetherSendEveryAlertOnceAndOncePerDay) {
       std::vector<std::string> argv = {host.executable().string()};
       argv.insert(argv.end(), kRunArgs.begin(), kRunArgs.end());
       ProcessOptions options = host.CronOptions();
-      options.set_env["CORVANE_HEARTBEAT_URL"] = monitor.url() + "/K5f1c2a9e";
+      options.set_env["CORVANE_HEARTBEAT_URL"] = monitor.url() + "/Kq9wZm4xTv7r";
       runs.push_back(std::make_unique<ChildProcess>(argv, options));
     }
     int ran = 0;
