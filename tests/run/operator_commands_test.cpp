@@ -161,6 +161,18 @@ TEST(ReadOnlyLooks, LeaveAWalDatabaseWithAPendingLogAsItIs) {
     EXPECT_EQ(dry.exit_status, exit_status::kOk) << dry.err;
     EXPECT_THAT(dry.out, HasSubstr("Tour: Pending Trip"));  // the log was read
     EXPECT_EQ(DatabaseFiles(program), before);
+
+    // A copy of the file and its log without the index (a backup taken while the writer was
+    // connected, or the moment a writer makes or removes them): the look reads it as any reader.
+    ProgramFolder copy;
+    fs::create_directory(copy / "outbox");
+    UseDemo(copy, "pickup:outbox");
+    for (const auto& [name, bytes] : before) {
+      if (!name.ends_with("-shm")) WriteFile(copy / name, bytes);
+    }
+    const ProcessResult copied = copy.RunCommand({"--dry-run"});
+    EXPECT_EQ(copied.exit_status, exit_status::kOk) << copied.err;
+    EXPECT_THAT(copied.out, HasSubstr("Tour: Pending Trip"));
   });
 }
 

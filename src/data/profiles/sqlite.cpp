@@ -65,15 +65,13 @@ SqliteOpening ReadOnlyOpening(const fs::path& file) {
   fs::path log = file;
   log += "-wal";
   std::error_code ignored;
-  std::string parameters = "mode=ro";
+  constexpr int kFlags =
+      SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX;
   if (fs::exists(log, ignored)) {
-    parameters += "&readonly_shm=1";
-  } else if (OnReadOnlyMedia(file)) {
-    parameters += "&immutable=1";
+    return {file, FileUri(file, "mode=ro&readonly_shm=1"), kFlags, true, FileUri(file, "mode=ro")};
   }
-  return {file, FileUri(file, parameters),
-          SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
-          true};
+  return {file, FileUri(file, OnReadOnlyMedia(file) ? "mode=ro&immutable=1" : "mode=ro"), kFlags,
+          true, {}};
 }
 
 // Times are the machine's local time as ISO text, which compares in time order.
@@ -115,7 +113,7 @@ class Sqlite final : public EngineProfile {
             ? ReadOnlyOpening(file)
             : SqliteOpening{file, file.string(),
                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX,
-                            false};
+                            false, {}};
     auto database = std::make_shared<SqliteDatabase>(
         opening,
         BusyTimeout(read, std::chrono::duration_cast<std::chrono::milliseconds>(options.timeout)),

@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "base/ascii.h"
 #include "data/basic_row_set.h"
@@ -28,18 +29,32 @@ constexpr int kProgressInstructions = 10000;
 SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::milliseconds busy_timeout,
                                std::chrono::seconds statement_limit, WaitWatch* watch)
     : statement_limit_(statement_limit), watch_(watch) {
+  // A busy wait is part of its statement: it ends before the statement's own limit.
+  const auto busy = std::min<std::chrono::milliseconds>(busy_timeout, EngineLimit(statement_limit));
+  int rc = OpenAndRead(opening, busy);
+  // A writer that opens or closes the file at this moment makes or removes the log and its
+  // index between the look at the folder and the read: the index the name relies on is gone
+  // (or not there yet), so the file is read as any reader reads it.
+  if ((rc & 0xff) == SQLITE_CANTOPEN && !opening.name_without_index.empty()) {
+    SqliteOpening as_any_reader = opening;
+    as_any_reader.name = std::exchange(as_any_reader.name_without_index, {});
+    rc = OpenAndRead(as_any_reader, busy);
+  }
+  if (rc != SQLITE_OK) Fail(rc, "opening the database");
+}
+
+int SqliteDatabase::OpenAndRead(const SqliteOpening& opening, std::chrono::milliseconds busy) {
   sqlite3* raw = nullptr;
   const int rc = sqlite3_open_v2(opening.name.c_str(), &raw, opening.flags, nullptr);
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
+    if ((rc & 0xff) == SQLITE_CANTOPEN && !opening.name_without_index.empty()) return rc;
     ThrowDatabaseError(ForeignCode::Of("SQLite", rc),
                        "Cannot open the SQLite database '" + opening.file.string() + "': " +
                            message + " (SQLite code " + std::to_string(rc) + ")");
   }
   sqlite3_extended_result_codes(raw, 1);
-  // A busy wait is part of its statement: it ends before the statement's own limit.
-  const auto busy = std::min<std::chrono::milliseconds>(busy_timeout, EngineLimit(statement_limit));
   Check(sqlite3_busy_timeout(raw, static_cast<int>(busy.count())), "setting the busy timeout");
   sqlite3_progress_handler(raw, kProgressInstructions, &SqliteDatabase::OnProgress, this);
   // Opening reads nothing yet; reading the schema finds a file that is no database, or one
@@ -47,10 +62,12 @@ SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::millis
   // read takes the snapshot every later statement reads.
   const BoundedWait wait(watch_, busy + kOwnLimitMargin, "opening the database");
   if (opening.one_read_transaction) {
-    Check(sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr), "opening the database");
+    if (const int begun = sqlite3_exec(raw, "BEGIN", nullptr, nullptr, nullptr);
+        begun != SQLITE_OK) {
+      return begun;
+    }
   }
-  Check(sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
-        "opening the database");
+  return sqlite3_exec(raw, "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr);
 }
 
 SqliteDatabase::~SqliteDatabase() {
