@@ -163,16 +163,18 @@ TEST(ReadOnlyLooks, LeaveAWalDatabaseWithAPendingLogAsItIs) {
     EXPECT_EQ(DatabaseFiles(program), before);
 
     // A copy of the file and its log without the index (a backup taken while the writer was
-    // connected, or the moment a writer makes or removes them): the look reads it as any reader.
+    // connected): only a writer can rebuild the index, so the look refuses it and writes nothing.
     ProgramFolder copy;
     fs::create_directory(copy / "outbox");
     UseDemo(copy, "pickup:outbox");
     for (const auto& [name, bytes] : before) {
       if (!name.ends_with("-shm")) WriteFile(copy / name, bytes);
     }
-    const ProcessResult copied = copy.RunCommand({"--dry-run"});
-    EXPECT_EQ(copied.exit_status, exit_status::kOk) << copied.err;
-    EXPECT_THAT(copied.out, HasSubstr("Tour: Pending Trip"));
+    const std::map<std::string, std::string> copied = DatabaseFiles(copy);
+    const ProcessResult refused = copy.RunCommand({"--dry-run"});
+    EXPECT_EQ(refused.exit_status, exit_status::kUnavailable);
+    EXPECT_THAT(refused.err, HasSubstr("unable to open database file"));
+    EXPECT_EQ(DatabaseFiles(copy), copied);
   });
 }
 

@@ -60,18 +60,18 @@ bool OnReadOnlyMedia(const fs::path& file) {
 // writer left, the log's index is read without being changed (a log without its index fails:
 // only a writer can rebuild it); otherwise SQLite reads the file under its lock as usual: for a
 // WAL database it makes the empty log and index a reader needs, as any connection does. Only a
-// file on read-only media, which nothing can change, is read as immutable, without locks.
+// file on read-only media, which nothing can change, is read as immutable, without locks. A
+// writer connecting or disconnecting meanwhile changes which case holds: the opening looks again.
 SqliteOpening ReadOnlyOpening(const fs::path& file) {
   fs::path log = file;
   log += "-wal";
   std::error_code ignored;
   constexpr int kFlags =
       SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_EXRESCODE | SQLITE_OPEN_NOMUTEX;
-  if (fs::exists(log, ignored)) {
-    return {file, FileUri(file, "mode=ro&readonly_shm=1"), kFlags, true, FileUri(file, "mode=ro")};
-  }
-  return {file, FileUri(file, OnReadOnlyMedia(file) ? "mode=ro&immutable=1" : "mode=ro"), kFlags,
-          true, {}};
+  const std::string parameters = fs::exists(log, ignored) ? "mode=ro&readonly_shm=1"
+                                 : OnReadOnlyMedia(file)    ? "mode=ro&immutable=1"
+                                                            : "mode=ro";
+  return {file, FileUri(file, parameters), kFlags, true, [file] { return ReadOnlyOpening(file); }};
 }
 
 // Times are the machine's local time as ISO text, which compares in time order.

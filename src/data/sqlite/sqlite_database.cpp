@@ -3,7 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
-#include <utility>
+#include <thread>
 
 #include "base/ascii.h"
 #include "data/basic_row_set.h"
@@ -32,13 +32,12 @@ SqliteDatabase::SqliteDatabase(const SqliteOpening& opening, std::chrono::millis
   // A busy wait is part of its statement: it ends before the statement's own limit.
   const auto busy = std::min<std::chrono::milliseconds>(busy_timeout, EngineLimit(statement_limit));
   int rc = OpenAndRead(opening, busy);
-  // A writer that opens or closes the file at this moment makes or removes the log and its
-  // index between the look at the folder and the read: the index the name relies on is gone
-  // (or not there yet), so the file is read as any reader reads it.
-  if ((rc & 0xff) == SQLITE_CANTOPEN && !opening.name_without_index.empty()) {
-    SqliteOpening as_any_reader = opening;
-    as_any_reader.name = std::exchange(as_any_reader.name_without_index, {});
-    rc = OpenAndRead(as_any_reader, busy);
+  // A writer that connects or disconnects makes or removes the log and its index: what the
+  // opening relied on may be gone (or not there yet) by the time SQLite opens it. The profile
+  // looks at the folder again; a log that stays without its index is refused.
+  for (int look = 0; (rc & 0xff) == SQLITE_CANTOPEN && opening.look_again && look < 3; ++look) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    rc = OpenAndRead(opening.look_again(), busy);
   }
   if (rc != SQLITE_OK) Fail(rc, "opening the database");
 }
@@ -49,7 +48,7 @@ int SqliteDatabase::OpenAndRead(const SqliteOpening& opening, std::chrono::milli
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    if ((rc & 0xff) == SQLITE_CANTOPEN && !opening.name_without_index.empty()) return rc;
+    if ((rc & 0xff) == SQLITE_CANTOPEN && opening.look_again) return rc;
     ThrowDatabaseError(ForeignCode::Of("SQLite", rc),
                        "Cannot open the SQLite database '" + opening.file.string() + "': " +
                            message + " (SQLite code " + std::to_string(rc) + ")");

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -33,9 +34,9 @@ struct SqliteOpening {
   // Every statement reads inside one transaction, begun at the open and held until the close,
   // so all of them read one snapshot (the file's shared lock or a write-ahead log's read mark).
   bool one_read_transaction = false;
-  // When `name` reads a write-ahead log's index without changing it: the name to open by
-  // when that index cannot be opened (another connection removed or is making it).
-  std::string name_without_index;
+  // When the opening depends on the files beside the database (a write-ahead log and its
+  // index, which a writer makes and removes): how to open it after SQLite could not.
+  std::function<SqliteOpening()> look_again;
 };
 
 struct SqliteCloser {
@@ -98,8 +99,8 @@ class SqliteDatabase {
   static constexpr std::size_t kCachedStatements = 16;
 
   static int OnProgress(void* self) noexcept;
-  // Opens the file by `opening.name` and reads its schema; returns the SQLite result code of
-  // a failure that opening by `name_without_index` may mend, throws for the others.
+  // Opens the file as `opening` says and reads its schema; returns the SQLite result code of
+  // a failure that looking again may mend, throws for the others.
   int OpenAndRead(const SqliteOpening& opening, std::chrono::milliseconds busy);
 
   std::unique_ptr<sqlite3, SqliteCloser> db_;

@@ -8,6 +8,7 @@
 
 #include "base/error.h"
 #include "data/connection.h"
+#include "data/sqlite/sqlite_database.h"
 #include "support/test_database.h"
 
 namespace corvane::testing {
@@ -85,6 +86,42 @@ TEST(SqliteEngine, BusyTimeoutMustBeMilliseconds) {
   TempDir dir;
   CreateSqliteFile(dir / "shop.db", "CREATE TABLE T (ID INTEGER PRIMARY KEY);");
   EXPECT_EQ(ConnectError(SqliteOptions(dir, "Busy Timeout=soon;")).kind(), ErrorKind::kDatabase);
+}
+
+// A look that relied on a write-ahead log's index a writer has just removed (or not yet made)
+// opens as the folder stands on a second look; a log that stays without its index is refused.
+TEST(SqliteEngine, AReadOnlyOpeningThatCannotOpenLooksAgainABoundedNumberOfTimes) {
+  TempDir dir;
+  CreateSqliteFile(dir / "shop.db", "PRAGMA journal_mode=WAL; CREATE TABLE T (ID INTEGER);");
+  WriteFile(dir / "shop.db-wal", "");  // a log without its index: readonly_shm cannot open it
+  const auto uri = [&](const char* parameters) {
+    return "file:" + (dir / "shop.db").string() + "?" + parameters;
+  };
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI;
+  int looks = 0;
+  data::SqliteOpening stale{dir / "shop.db", uri("mode=ro&readonly_shm=1"), flags, true, {}};
+  stale.look_again = [&] {
+    ++looks;
+    return stale;
+  };
+  try {
+    data::SqliteDatabase(stale, std::chrono::milliseconds(100), std::chrono::seconds(5), nullptr);
+    ADD_FAILURE() << "a log without its index must be refused";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.number() & 0xFF, SQLITE_CANTOPEN);
+  }
+  EXPECT_EQ(looks, 3);
+  EXPECT_FALSE(std::filesystem::exists(dir / "shop.db-shm"));
+
+  // The writer has gone, taking its log along: the second look opens the file as usual.
+  std::filesystem::remove(dir / "shop.db-wal");
+  data::SqliteOpening vanished = stale;
+  vanished.look_again = [&] {
+    return data::SqliteOpening{dir / "shop.db", uri("mode=ro"), flags, true, {}};
+  };
+  const data::SqliteDatabase opened(vanished, std::chrono::milliseconds(100),
+                                    std::chrono::seconds(5), nullptr);
+  EXPECT_FALSE(opened.closed());
 }
 
 TEST(SqliteEngine, DeclaredTypeDecidesHowStoredValuesRead) {
