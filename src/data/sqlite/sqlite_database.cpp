@@ -48,7 +48,6 @@ int SqliteDatabase::OpenAndRead(const SqliteOpening& opening, std::chrono::milli
   db_.reset(raw);  // owned before the result is looked at, so a failed open is closed too
   if (rc != SQLITE_OK) {
     const std::string message = raw != nullptr ? sqlite3_errmsg(raw) : sqlite3_errstr(rc);
-    if ((rc & 0xff) == SQLITE_CANTOPEN && opening.look_again) return rc;
     ThrowDatabaseError(ForeignCode::Of("SQLite", rc),
                        "Cannot open the SQLite database '" + opening.file.string() + "': " +
                            message + " (SQLite code " + std::to_string(rc) + ")");

@@ -99,8 +99,9 @@ class SqliteDatabase {
   static constexpr std::size_t kCachedStatements = 16;
 
   static int OnProgress(void* self) noexcept;
-  // Opens the file as `opening` says and reads its schema; returns the SQLite result code of
-  // a failure that looking again may mend, throws for the others.
+  // Opens the file as `opening` says (throws when it cannot) and reads its schema; returns the
+  // read's SQLite result code, since a log or index found missing there may be mended by a
+  // second look.
   int OpenAndRead(const SqliteOpening& opening, std::chrono::milliseconds busy);
 
   std::unique_ptr<sqlite3, SqliteCloser> db_;
