@@ -56,7 +56,9 @@ bool Output::Write(const GuardedText& text, Priority priority) const {
   std::string_view bytes = text.str();
   std::string prefixed;
   if (journal_) {
-    const std::string prefix = "<" + std::to_string(static_cast<int>(priority)) + ">";
+    // Built by appends: GCC 12 at -O3 warns falsely (-Wrestrict) of "<" + std::string.
+    std::string prefix = "<";
+    prefix.append(std::to_string(static_cast<int>(priority))).push_back('>');
     for (std::size_t at = 0; at < bytes.size();) {
       const std::size_t end = std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
       prefixed.append(prefix).append(bytes.substr(at, end - at));
